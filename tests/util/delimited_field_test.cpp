@@ -1,0 +1,97 @@
+#include "platform/last_error.h"
+#include "util/delimited_field.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvel {
+namespace {
+
+struct FieldCase {
+  int line;
+  std::u16string source;
+  std::u16string delimiter;
+  std::int32_t index;
+  std::u16string field;
+  std::uint32_t lastError;
+};
+
+void CheckCases(const std::vector<FieldCase>& cases) {
+  for (const FieldCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "row at line " << c.line);
+    SetLastErrorCode(12345);  // stale value: every call must set the code itself
+    EXPECT_EQ(GetDelimitedField(c.source, c.delimiter, c.index), c.field);
+    EXPECT_EQ(GetLastErrorCode(), c.lastError);
+  }
+}
+
+TEST(DelimitedField, SeparatorForm) {
+  CheckCases({
+      {__LINE__, u"a|b|c", u"|", 1, u"a", 0},
+      {__LINE__, u"a|b|c", u"|", 2, u"b", 0},
+      {__LINE__, u"a|b|c", u"|", 3, u"c", 0},
+      {__LINE__, u"a|b|c", u"|", 4, u"", 87},
+      {__LINE__, u"a|b|c", u"|", 0, u"", 0},
+      {__LINE__, u"a|b|c", u"|", -1, u"", 0},
+      {__LINE__, u"a|b|c", u"|", INT32_MIN, u"", 0},
+      {__LINE__, u"a|b|c", u"|", INT32_MAX, u"", 87},
+      {__LINE__, u"abc", u"|", 1, u"abc", 0},
+      {__LINE__, u"abc", u"|", 2, u"", 87},
+      {__LINE__, u"a||c", u"|", 2, u"", 0},
+      {__LINE__, u"a||c", u"|", 3, u"c", 0},
+      {__LINE__, u"|a", u"|", 1, u"", 0},
+      {__LINE__, u"|a", u"|", 2, u"a", 0},
+      {__LINE__, u"a|", u"|", 2, u"", 0},
+      {__LINE__, u"a|", u"|", 3, u"", 87},
+      {__LINE__, u"|", u"|", 1, u"", 0},
+      {__LINE__, u"|", u"|", 2, u"", 0},
+      {__LINE__, u"|", u"|", 3, u"", 87},
+      {__LINE__, u"", u"|", 1, u"", 87},
+      {__LINE__, u"", u"|", 0, u"", 87},
+      {__LINE__, u"abc", u"", 1, u"", 87},
+      {__LINE__, u"", u"", 1, u"", 87},
+      // Case-sensitive, code unit by code unit; the separator need not be ASCII.
+      {__LINE__, u"aXbxc", u"x", 2, u"c", 0},
+      {__LINE__, u"a\u00e9b", u"\u00e9", 2, u"b", 0},
+      // A zero code unit is an ordinary character inside the text.
+      {__LINE__, std::u16string(u"a\0b|c", 5), u"|", 1, std::u16string(u"a\0b", 3), 0},
+      {__LINE__, u"CN=Users,DC=x|1|x", u"|", 3, u"x", 0},
+  });
+}
+
+TEST(DelimitedField, PairForm) {
+  CheckCases({
+      {__LINE__, u"a[b]c[d]", u"[]", 1, u"b", 0},
+      {__LINE__, u"a[b]c[d]", u"[]", 2, u"d", 0},
+      {__LINE__, u"a[b]c[d]", u"[]", 3, u"", 87},
+      {__LINE__, u"a[b]c[d]", u"[]", 0, u"a[b", 0},
+      {__LINE__, u"a[b]c[d]", u"[]", -5, u"a[b", 0},
+      {__LINE__, u"[a[b]", u"[]", 1, u"a[b", 0},
+      {__LINE__, u"[a[b]", u"[]", 2, u"b", 0},
+      {__LINE__, u"]x[y]", u"[]", 1, u"y", 0},
+      {__LINE__, u"a[]b", u"[]", 1, u"", 0},
+      {__LINE__, u"ab[", u"[]", 1, u"", 0},
+      {__LINE__, u"[a]", u"[]x", 1, u"a", 0},
+      {__LINE__, u"[a]", u"[[", 1, u"", 87},
+      {__LINE__, u"[a]", u"[[", 0, u"", 87},
+      {__LINE__, u"||", u"||", 0, u"", 87},
+      // An unclosed field ends before the text's last character.
+      {__LINE__, u"x[ab", u"[]", 1, u"a", 0},
+      {__LINE__, u"ab", u"[]", 0, u"a", 0},
+      {__LINE__, u"a[b", u"[]", 1, u"", 0},
+      {__LINE__, u"", u"[]", 1, u"", 87},
+  });
+}
+
+TEST(DelimitedField, InputsAreLeftAlone) {
+  const std::u16string source = u"a|b";
+  const std::u16string delimiter = u"|";
+  const std::u16string field = GetDelimitedField(source, delimiter, 2);
+  EXPECT_EQ(field, u"b");
+  EXPECT_EQ(source, u"a|b");
+  EXPECT_EQ(delimiter, u"|");
+}
+
+}  // namespace
+}  // namespace quorvel

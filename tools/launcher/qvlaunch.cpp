@@ -1,0 +1,35 @@
+// qvlaunch PROGRAM [TAIL]: starts PROGRAM with TAIL passed on verbatim, waits for it
+// and prints its full 32-bit exit status, which a Linux exit status would cut to 8 bits.
+#include "app/dispatch.h"
+#include "platform/win/unique_handle.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+int wmain() {
+  const wchar_t* line = ::GetCommandLineW();
+  const std::u16string_view whole(reinterpret_cast<const char16_t*>(line), std::wcslen(line));
+  const std::u16string_view rest = quorvel::CommandTailFrom(whole);
+  if (rest.empty()) {
+    std::fputs("usage: qvlaunch PROGRAM [ARGUMENTS]\n", stderr);
+    return 2;
+  }
+  // The child's own command line: the program token as written, then the rest as it stands.
+  std::wstring child(reinterpret_cast<const wchar_t*>(rest.data()), rest.size());
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, child.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    std::fprintf(stderr, "qvlaunch: CreateProcessW failed, error %lu\n", ::GetLastError());
+    return 2;
+  }
+  const quorvel::UniqueThreadHandle process(pi.hProcess);
+  const quorvel::UniqueThreadHandle thread(pi.hThread);
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process.get(), &code)) return 2;
+  std::printf("0x%08lX\n", static_cast<unsigned long>(code));
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,11 @@
+# Sourced: the environment of a Wine session started by wine-session.sh in $QUORVEL_WINE_DIR.
+: "${QUORVEL_WINE_DIR:?set QUORVEL_WINE_DIR to the session folder}"
+if [ ! -f "$QUORVEL_WINE_DIR/display" ]; then
+  echo "no Wine session in $QUORVEL_WINE_DIR (tools/wine-session.sh start)" >&2
+  return 1 2>/dev/null || exit 1
+fi
+export WINEPREFIX="$QUORVEL_WINE_DIR/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+# The string cache could hand a freed string back and hide a use after free.
+export OANOCACHE=1
+export DISPLAY=":$(cat "$QUORVEL_WINE_DIR/display")"

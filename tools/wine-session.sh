@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# wine-session.sh start|stop DIR
+# One Xvfb display and one Wine prefix per build tree. Every Wine process of the
+# tree runs with this display, so the wineserver never holds a desktop without one.
+set -euo pipefail
+cmd=${1:?start or stop}; dir=${2:?session folder}
+mkdir -p "$dir"; dir=$(cd "$dir" && pwd)
+export WINEPREFIX="$dir/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+
+stop() {
+  if [ -f "$dir/display" ]; then
+    DISPLAY=":$(cat "$dir/display")" wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+  fi
+  if [ -f "$dir/xvfb.pid" ]; then
+    kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+    rm -f "$dir/xvfb.pid"
+  fi
+  rm -f "$dir/display"
+}
+
+case "$cmd" in
+stop) stop; exit 0 ;;
+start) ;;
+*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+esac
+
+stop
+# A free display: the lock file tells Xvfb's own claim; flock keeps two trees apart.
+exec 9>/tmp/.quorvel-xvfb.lock
+flock 9
+n=90
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 </dev/null &
+echo $! >"$dir/xvfb.pid"
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+flock -u 9
+[ -e "/tmp/.X11-unix/X$n" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
+echo "$n" >"$dir/display"
+export DISPLAY=":$n"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >"$dir/wineboot.log" 2>&1
+  # A crash must end the program at once instead of waiting for a debugger.
+  aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+  wine reg add "$aedebug" /v Auto /t REG_SZ /d 0 /f >/dev/null 2>&1
+  wine reg delete "$aedebug" /v Debugger /f >/dev/null 2>&1 || true
+fi
+# Keep one server for the whole run; every later process joins it.
+setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+echo "wine session on display :$n, prefix $WINEPREFIX"
