@@ -1,0 +1,183 @@
+// What a loader and an administrator see of quorvel.exe without running it: the
+// PE header flags, the imports, the manifest, the icons and the version resource.
+#include "platform/wintypes.h"
+#include "res/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+std::wstring QuorvelExe() {
+  const wchar_t* path = _wgetenv(L"QUORVEL_EXE");
+  return path ? path : L"";
+}
+
+class PeImage {
+ public:
+  explicit PeImage(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1 << 28)) {
+      bytes_.resize(static_cast<std::size_t>(size.QuadPart));
+      DWORD read = 0;
+      if (!::ReadFile(file, bytes_.data(), static_cast<DWORD>(bytes_.size()), &read, nullptr) ||
+          read != bytes_.size())
+        bytes_.clear();
+    }
+    ::CloseHandle(file);
+  }
+  bool Valid() const {
+    if (bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return false;
+    const auto* dos = At<IMAGE_DOS_HEADER>(0);
+    return dos && dos->e_magic == IMAGE_DOS_SIGNATURE && Nt() && Nt()->Signature == IMAGE_NT_SIGNATURE;
+  }
+  const IMAGE_NT_HEADERS64* Nt() const {
+    return At<IMAGE_NT_HEADERS64>(static_cast<std::size_t>(At<IMAGE_DOS_HEADER>(0)->e_lfanew));
+  }
+  // Names of the DLLs in the import directory, lower-cased.
+  std::vector<std::string> ImportedDlls() const {
+    std::vector<std::string> names;
+    const IMAGE_DATA_DIRECTORY& dir = Nt()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (DWORD rva = dir.VirtualAddress; rva != 0; rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+      const auto* desc = At<IMAGE_IMPORT_DESCRIPTOR>(FileOffset(rva));
+      if (!desc || desc->Name == 0) break;
+      const char* name = At<char>(FileOffset(desc->Name));
+      if (!name) break;
+      std::string lower(name, strnlen(name, bytes_.size() - FileOffset(desc->Name)));
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      names.push_back(lower);
+    }
+    return names;
+  }
+
+ private:
+  template <typename T>
+  const T* At(std::size_t offset) const {
+    if (offset == kBad || offset > bytes_.size() || bytes_.size() - offset < sizeof(T)) return nullptr;
+    return reinterpret_cast<const T*>(bytes_.data() + offset);
+  }
+  static constexpr std::size_t kBad = static_cast<std::size_t>(-1);
+  std::size_t FileOffset(DWORD rva) const {
+    const IMAGE_NT_HEADERS64* nt = Nt();
+    const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+        reinterpret_cast<const BYTE*>(&nt->OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->SizeOfRawData)
+        return rva - section->VirtualAddress + section->PointerToRawData;
+    }
+    return kBad;
+  }
+  std::vector<char> bytes_;
+};
+
+TEST(QuorvelBinary, IsA64BitGuiProgramWithAslrAndNx) {
+  const PeImage image(QuorvelExe());
+  ASSERT_TRUE(image.Valid());
+  const IMAGE_NT_HEADERS64* nt = image.Nt();
+  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  const WORD flags = nt->OptionalHeader.DllCharacteristics;
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+  // ASLR needs the relocations to be kept.
+  EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+}
+
+TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
+  const PeImage image(QuorvelExe());
+  ASSERT_TRUE(image.Valid());
+  const std::vector<std::string> dlls = image.ImportedDlls();
+  ASSERT_FALSE(dlls.empty());
+  const std::vector<std::string> platform = {
+      "kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "oleaut32.dll", "comctl32.dll",
+      "activeds.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll"};
+  for (const std::string& dll : dlls) {
+    const bool known = std::find(platform.begin(), platform.end(), dll) != platform.end() ||
+                       dll.rfind("api-ms-win-", 0) == 0;
+    EXPECT_TRUE(known) << dll << " is not a platform DLL";
+  }
+}
+
+struct ModuleResources {
+  HMODULE module = ::LoadLibraryExW(QuorvelExe().c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ~ModuleResources() {
+    if (module) ::FreeLibrary(module);
+  }
+  std::string Bytes(const wchar_t* type, const wchar_t* name) const {
+    HRSRC info = ::FindResourceW(module, name, type);
+    if (!info) return {};
+    HGLOBAL data = ::LoadResource(module, info);
+    const void* p = data ? ::LockResource(data) : nullptr;
+    return p ? std::string(static_cast<const char*>(p), ::SizeofResource(module, info)) : std::string();
+  }
+};
+
+TEST(QuorvelBinary, ManifestAsksForCommonControlsSixAsInvokerAndDpiAware) {
+  const ModuleResources res;
+  ASSERT_NE(res.module, nullptr) << ::GetLastError();
+  const std::string manifest = res.Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+  ASSERT_FALSE(manifest.empty());
+  for (const char* needle :
+       {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+        "processorArchitecture=\"amd64\"", "publicKeyToken=\"6595b64144ccf1df\"",
+        "level=\"asInvoker\"", "uiAccess=\"false\"", ">true</dpiAware>"}) {
+    EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
+  }
+}
+
+TEST(QuorvelBinary, CarriesBothIconsAtTwoSizes) {
+  const ModuleResources res;
+  ASSERT_NE(res.module, nullptr);
+  for (const int id : {IDI_QUORVEL, IDI_SHEET}) {
+    SCOPED_TRACE(id);
+    const std::string group = res.Bytes(MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(id));  // RT_GROUP_ICON
+    ASSERT_GE(group.size(), 6u);
+    WORD count = 0;
+    std::memcpy(&count, group.data() + 4, sizeof(count));
+    EXPECT_EQ(count, 2);
+    HICON icon = static_cast<HICON>(::LoadImageW(res.module, MAKEINTRESOURCEW(id), IMAGE_ICON, 32, 32, 0));
+    EXPECT_NE(icon, nullptr);
+    if (icon) ::DestroyIcon(icon);
+  }
+}
+
+TEST(QuorvelBinary, VersionResourceNamesTheProduct) {
+  const std::wstring path = QuorvelExe();
+  DWORD handle = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+  auto text = [&](const wchar_t* key) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+    if (!::VerQueryValueW(block.data(), query.c_str(), &value, &length) || !value) return std::wstring();
+    return std::wstring(static_cast<const wchar_t*>(value));
+  };
+  EXPECT_EQ(text(L"ProductName"), L"Quorvel");
+  EXPECT_EQ(text(L"OriginalFilename"), L"quorvel.exe");
+  EXPECT_EQ(text(L"ProductVersion"), L"1.0.0.0");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+}
+
+}  // namespace
+}  // namespace quorvel

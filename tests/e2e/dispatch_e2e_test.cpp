@@ -1,0 +1,116 @@
+// quorvel.exe as the console starts it: a command line in, a 32-bit exit status out.
+// Only roads that need no directory behind them.
+#include "platform/win/com_ptr.h"
+#include "platform/win/unique_handle.h"
+
+#include <activeds.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+std::wstring QuorvelExe() {
+  const wchar_t* path = _wgetenv(L"QUORVEL_EXE");
+  return path ? path : L"";
+}
+
+// Starts `commandLine` as given (the program token included) and returns its exit code.
+DWORD RunToExit(std::wstring commandLine) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi)) {
+    ADD_FAILURE() << "CreateProcessW failed, error " << ::GetLastError();
+    return 0xFFFFFFFF;
+  }
+  const UniqueThreadHandle process(pi.hProcess);
+  const UniqueThreadHandle thread(pi.hThread);
+  EXPECT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+  DWORD code = 0xFFFFFFFF;
+  EXPECT_TRUE(::GetExitCodeProcess(process.get(), &code));
+  return code;
+}
+
+DWORD RunQuorvel(const std::wstring& tail) {
+  std::wstring line = L"\"" + QuorvelExe() + L"\"";
+  if (!tail.empty()) line += L" " + tail;
+  return RunToExit(line);
+}
+
+// What the platform's own bind gives for a path, asked in this process.
+DWORD PlatformBindResult(const wchar_t* path) {
+  const ComApartment apartment;
+  ComPtr<IADs> object;
+  const HRESULT hr = ::ADsGetObject(path, IID_IADs, object.put_void());
+  return static_cast<DWORD>(hr);
+}
+
+class QuorvelExit : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(QuorvelExe().empty()) << "QUORVEL_EXE is not set"; }
+};
+
+TEST_F(QuorvelExit, RoadsWithoutADirectory) {
+  struct Case {
+    int line;
+    std::wstring tail;
+    DWORD status;
+  };
+  const std::vector<Case> cases = {
+      {__LINE__, L"", 0},
+      {__LINE__, L"   ", 0},
+      {__LINE__, L"/help", 0},
+      {__LINE__, L"/ADPROPPAGE:LDAP://CN=x", 0},
+      {__LINE__, L"/ADCREATEOBJWIZ:CN=Users,DC=x|1", 0},
+      {__LINE__, L"/adproppage:", 0},
+      {__LINE__, L"x /adproppage:", 0},
+      {__LINE__, L"/adcreateobjwiz:", 87},
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x", 87},
+      {__LINE__, L"/adcreateobjwiz:|1|x", 87},
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x||x", 87},
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x|", 87},
+      {__LINE__, L"\"/adcreateobjwiz:\"", 87},  // the closing quote is field 1, there is no field 2
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "row at line " << c.line);
+    EXPECT_EQ(RunQuorvel(c.tail), c.status);
+  }
+}
+
+TEST_F(QuorvelExit, FailedBindEndsWithThePlatformsHresult) {
+  // No namespace provider claims this prefix.
+  const wchar_t* path = L"QVNOSUCH://CN=a";
+  const DWORD expected = PlatformBindResult(path);
+  ASSERT_GE(expected, 0x80000000u) << "the platform bound a path it should not know";
+  EXPECT_EQ(RunQuorvel(std::wstring(L"/adproppage:") + path), expected);
+  // Text before the switch is ignored; the sheet switch wins over the wizard's wherever it stands.
+  EXPECT_EQ(RunQuorvel(std::wstring(L"x /adproppage:") + path), expected);
+  EXPECT_EQ(RunQuorvel(std::wstring(L"/adcreateobjwiz:CN=Users,DC=x|0 /adproppage:") + path), expected);
+  // Everything after the switch is the argument, so this binds a different, longer path.
+  const std::wstring longer = std::wstring(path) + L" /adcreateobjwiz:b|0";
+  EXPECT_EQ(RunQuorvel(L"/adproppage:" + longer), PlatformBindResult(longer.c_str()));
+}
+
+TEST_F(QuorvelExit, ProgramNameWithBlanksInQuotes) {
+  // The console may install us under a folder with blanks; the quoted name must not leak into the tail.
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring folder = std::wstring(temp) + L"quorvel e2e folder";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring copy = folder + L"\\quorvel copy.exe";
+  ASSERT_TRUE(::CopyFileW(QuorvelExe().c_str(), copy.c_str(), FALSE)) << ::GetLastError();
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\" /adcreateobjwiz:"), 87u);
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\""), 0u);
+  // Blanks and tabs after the name are skipped before the tail begins.
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\" \t /adcreateobjwiz:|"), 87u);
+  ::DeleteFileW(copy.c_str());
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+}  // namespace quorvel
