@@ -1,5 +1,5 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native windows test test-native test-windows demo clean
+.PHONY: all bootstrap native sanitize windows test test-native test-windows demo clean
 
 all: native windows
 
@@ -9,6 +9,10 @@ bootstrap:
 native: bootstrap
 	cmake --preset native >/dev/null
 	cmake --build --preset native
+
+sanitize: bootstrap
+	cmake --preset sanitize >/dev/null
+	cmake --build --preset sanitize
 
 windows: bootstrap
 	cmake --preset windows >/dev/null
@@ -20,9 +24,11 @@ test-native: native
 test-windows: windows
 	ctest --preset windows
 
-# Every test: the portable core natively, then the Windows build under Wine.
-test: native windows
+# Every test: the portable core natively, again under the sanitizers, then the
+# Windows build under Wine.
+test: native sanitize windows
 	ctest --preset native
+	ctest --preset sanitize
 	ctest --preset windows
 
 demo: windows
