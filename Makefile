@@ -1,5 +1,9 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows test test-native test-windows demo clean
+.PHONY: all bootstrap native sanitize windows fuzz-build fuzz test test-native test-windows demo clean
+
+# Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
+FUZZ_SECONDS ?= 60
+FUZZ_TEST_SECONDS ?= 5
 
 all: native windows
 
@@ -14,6 +18,13 @@ sanitize: bootstrap
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
 
+fuzz-build: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
 windows: bootstrap
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows
@@ -24,11 +35,12 @@ test-native: native
 test-windows: windows
 	ctest --preset windows
 
-# Every test: the portable core natively, again under the sanitizers, then the
-# Windows build under Wine.
-test: native sanitize windows
+# Every test: the portable core natively, again under the sanitizers, each fuzz
+# target briefly, then the Windows build under Wine.
+test: native sanitize fuzz-build windows
 	ctest --preset native
 	ctest --preset sanitize
+	tools/run-fuzz.sh build/fuzz $(FUZZ_TEST_SECONDS)
 	ctest --preset windows
 
 demo: windows
