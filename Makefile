@@ -1,5 +1,5 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows fuzz-build fuzz test test-native test-windows demo clean
+.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean
 
 # Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
 FUZZ_SECONDS ?= 60
@@ -25,6 +25,9 @@ fuzz-build: bootstrap
 fuzz: fuzz-build
 	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
+lint: native
+	tools/lint.sh build/native
+
 windows: bootstrap
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows
@@ -39,6 +42,7 @@ test-windows: windows
 # target briefly, then the Windows build under Wine.
 test: native sanitize fuzz-build windows
 	ctest --preset native
+	tools/lint.sh build/native
 	ctest --preset sanitize
 	tools/run-fuzz.sh build/fuzz $(FUZZ_TEST_SECONDS)
 	ctest --preset windows
