@@ -1,0 +1,420 @@
+#include "util/variant_convert.h"
+#include "util/variant_text.h"
+#include "variant_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace quorvel {
+namespace {
+
+using test::Bstr;
+using test::NewArray;
+using test::TextOf;
+using test::Var;
+
+TEST(FormatR8Text, Table) {
+  struct Row { int line; double value; const char* text; };
+  const Row rows[] = {
+      {__LINE__, 3.14159265, "3.1416"}, {__LINE__, 2.5, "2.5"},       {__LINE__, -2.5, "-2.5"},
+      {__LINE__, 1.0, "1."},            {__LINE__, 0.5, "0.5"},       {__LINE__, 1.23456e4, "12346"},
+      {__LINE__, 1.23456e5, "1.2346e+005"}, {__LINE__, 1e5, "1.e+005"},
+      {__LINE__, 0.001234, "1.234e-003"}, {__LINE__, 0.05, "5.e-002"}, {__LINE__, 0.0, "0."},
+      {__LINE__, -0.0, "0."},           {__LINE__, 99999.5, "1.e+005"}, {__LINE__, 1e-300, "1.e-300"},
+      {__LINE__, -1.5e300, "-1.5e+300"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    EXPECT_EQ(FormatR8Text(r.value), r.text);
+  }
+}
+
+TEST(ParseUI8Text, DigitsOnly) {
+  EXPECT_EQ(ParseUI8Text(u"123"), 123u);
+  EXPECT_EQ(ParseUI8Text(u""), 0u);
+  EXPECT_EQ(ParseUI8Text(u"12a3"), 0u);
+  EXPECT_EQ(ParseUI8Text(u"-5"), 0u);
+  EXPECT_EQ(ParseUI8Text(u" 5"), 0u);
+  EXPECT_EQ(ParseUI8Text(u"1.5"), 0u);
+  EXPECT_EQ(ParseUI8Text(u"18446744073709551615"), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(ParseUI8Text(u"18446744073709551616"), 0u);  // modulo 2^64
+  EXPECT_EQ(ParseUI8Text(std::u16string(u"42\0" u"9", 4)), 42u);
+}
+
+std::u16string Text(const VARIANT& v) { return VariantToText(v); }
+
+// An array variant of BSTRs from `lower`.
+void MakeBstrArray(VARIANT& v, std::initializer_list<std::u16string> items, LONG lower = 0) {
+  SAFEARRAY* a = NewArray(VT_BSTR, static_cast<ULONG>(items.size()), lower);
+  LONG i = lower;
+  for (const auto& t : items) {
+    BSTR b = Bstr(t);
+    SafeArrayPutElement(a, &i, b);
+    SysFreeString(b);
+    ++i;
+  }
+  V_VT(&v) = VT_ARRAY | VT_BSTR;
+  V_ARRAY(&v) = a;
+}
+
+TEST(VariantToText, BracedLists) {
+  {
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&v) = NewArray(VT_BSTR, 0);
+    EXPECT_EQ(Text(v.v), u"{}");
+  }
+  {
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&v) = nullptr;
+    EXPECT_EQ(Text(v.v), u"");
+  }
+  struct Row { int line; std::initializer_list<std::u16string> items; LONG lower; std::u16string text; };
+  const Row rows[] = {
+      {__LINE__, {u"abc"}, 0, u"{'abc'}"},
+      {__LINE__, {u""}, 0, u"{''}"},
+      {__LINE__, {u"a", u"b"}, 0, u"{'a', 'b'}"},
+      {__LINE__, {u"O'Neil"}, 0, u"{'O'Neil'}"},
+      {__LINE__, {u"first", u"second"}, 1, u"{'first', 'second'}"},
+      {__LINE__, {u"x", u"y"}, -3, u"{'x', 'y'}"},
+      {__LINE__, {std::u16string(u"ab\0cd", 5)}, 0, u"{'ab'}"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    Var v;
+    MakeBstrArray(v.v, r.items, r.lower);
+    EXPECT_EQ(Text(v.v), r.text);
+    EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_BSTR);  // input untouched
+  }
+}
+
+TEST(VariantToText, Scalars) {
+  Var b;
+  test::SetBstr(b.v, u"abc");
+  EXPECT_EQ(Text(b.v), u"abc");
+  Var z;
+  test::SetBstr(z.v, std::u16string(u"ab\0cd", 5));
+  EXPECT_EQ(Text(z.v), u"ab");
+  Var i;
+  test::SetI4(i.v, 42);
+  EXPECT_EQ(Text(i.v), u"42");
+  Var e;
+  EXPECT_EQ(Text(e.v), u"");
+  Var n;
+  V_VT(&n) = VT_NULL;
+  EXPECT_EQ(Text(n.v), u"");
+  Var t;
+  V_VT(&t) = VT_BOOL;
+  V_BOOL(&t) = VARIANT_TRUE;
+  EXPECT_EQ(Text(t.v), u"True");
+  Var i8;
+  V_VT(&i8) = VT_I8;
+  V_I8(&i8) = -42;
+  EXPECT_EQ(Text(i8.v), u"-42");
+}
+
+TEST(VariantToText, VariantAndBooleanAndDecimalArrays) {
+  Var v;
+  V_VT(&v) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&v) = NewArray(VT_VARIANT, 2);
+  Var five, x;
+  test::SetI4(five.v, 5);
+  test::SetBstr(x.v, u"x");
+  LONG i = 0;
+  SafeArrayPutElement(V_ARRAY(&v), &i, &five.v);
+  i = 1;
+  SafeArrayPutElement(V_ARRAY(&v), &i, &x.v);
+  EXPECT_EQ(Text(v.v), u"{'5', 'x'}");
+
+  Var b;
+  V_VT(&b) = VT_ARRAY | VT_BOOL;
+  V_ARRAY(&b) = NewArray(VT_BOOL, 1);
+  VARIANT_BOOL t = VARIANT_TRUE;
+  i = 0;
+  SafeArrayPutElement(V_ARRAY(&b), &i, &t);
+  EXPECT_EQ(Text(b.v), u"{'-1'}");
+
+  Var d;
+  V_VT(&d) = VT_ARRAY | VT_DECIMAL;
+  V_ARRAY(&d) = NewArray(VT_DECIMAL, 1);
+  DECIMAL dec{};
+  dec.scale = 2;
+  dec.sign = DECIMAL_NEG;
+  dec.Lo64 = 12345;
+  SafeArrayPutElement(V_ARRAY(&d), &i, &dec);
+  EXPECT_EQ(Text(d.v), u"{'-123.45'}");
+}
+
+// Elements that earlier went unread: each must show its own value now.
+TEST(VariantToText, EightByteAndCurrencyAndErrorElements) {
+  struct Row { int line; VARTYPE type; LONGLONG bits; std::u16string text; };
+  const Row rows[] = {
+      {__LINE__, VT_I8, -42, u"{'-42'}"},
+      {__LINE__, VT_UI8, -1, u"{'18446744073709551615'}"},
+      {__LINE__, VT_CY, 15000, u"{'1.5'}"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    Var v;
+    V_VT(&v) = static_cast<VARTYPE>(VT_ARRAY | r.type);
+    V_ARRAY(&v) = NewArray(r.type, 1);
+    LONG i = 0;
+    LONGLONG bits = r.bits;
+    ASSERT_EQ(SafeArrayPutElement(V_ARRAY(&v), &i, &bits), S_OK);
+    EXPECT_EQ(Text(v.v), r.text);
+  }
+  // An error code does not convert to text: the last element failing empties all.
+  Var e;
+  V_VT(&e) = VT_ARRAY | VT_ERROR;
+  V_ARRAY(&e) = NewArray(VT_ERROR, 1);
+  EXPECT_EQ(Text(e.v), u"");
+}
+
+// A VT_VARIANT element holding an invalid type cannot be copied out of the array.
+void PutBadElement(SAFEARRAY* a, LONG index) {
+  VARIANT* data = nullptr;
+  ASSERT_EQ(SafeArrayPtrOfIndex(a, &index, reinterpret_cast<void**>(&data)), S_OK);
+  V_VT(data) = 15;
+}
+
+TEST(VariantToText, FailingElements) {
+  for (const bool bad_first : {true, false}) {
+    SCOPED_TRACE(bad_first);
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&v) = NewArray(VT_VARIANT, 2);
+    Var b;
+    test::SetBstr(b.v, u"b");
+    LONG good = bad_first ? 1 : 0;
+    SafeArrayPutElement(V_ARRAY(&v), &good, &b.v);
+    PutBadElement(V_ARRAY(&v), bad_first ? 0 : 1);
+    EXPECT_EQ(Text(v.v), bad_first ? std::u16string(u"{'', 'b'}") : std::u16string());
+    LONG bad = bad_first ? 0 : 1;
+    VARIANT* data = nullptr;
+    SafeArrayPtrOfIndex(V_ARRAY(&v), &bad, reinterpret_cast<void**>(&data));
+    V_VT(data) = VT_EMPTY;  // let the array go
+  }
+}
+
+// The fallback works on a bitwise copy; when it fails, the input keeps all it owns.
+TEST(VariantToText, FailedFallbackReleasesNothingOfTheInput) {
+  test::CountingUnknown unknown;
+  VARIANT v;
+  V_VT(&v) = static_cast<VARTYPE>(VT_UNKNOWN | VT_RESERVED);
+  V_UNKNOWN(&v) = &unknown;
+  EXPECT_EQ(Text(v), u"");
+  EXPECT_EQ(unknown.count(), 1u);
+
+  BSTR s = Bstr(u"kept");
+  V_VT(&v) = static_cast<VARTYPE>(VT_BSTR | VT_RESERVED);
+  V_BSTR(&v) = s;
+  EXPECT_EQ(Text(v), u"");
+  EXPECT_EQ(TextOf(s), u"kept");
+  SysFreeString(s);
+
+  SAFEARRAY* a = NewArray(VT_I4, 1);
+  V_VT(&v) = VT_SAFEARRAY;
+  V_ARRAY(&v) = a;
+  EXPECT_EQ(Text(v), u"");
+  LONG ub = -5;
+  EXPECT_EQ(SafeArrayGetUBound(a, 1, &ub), S_OK);
+  EXPECT_EQ(ub, 0);
+  SafeArrayDestroy(a);
+}
+
+TEST(ChangeVariantType, EmptyAndNullStay) {
+  for (const VARTYPE request : {VARTYPE{VT_BSTR}, VARTYPE{VT_I4}, VARTYPE(VT_ARRAY | VT_BSTR)}) {
+    Var e;
+    EXPECT_EQ(ChangeVariantType(e.v, request), S_OK);
+    EXPECT_EQ(V_VT(&e), VT_EMPTY);
+    Var n;
+    V_VT(&n) = VT_NULL;
+    EXPECT_EQ(ChangeVariantType(n.v, request), S_OK);
+    EXPECT_EQ(V_VT(&n), VT_NULL);
+  }
+}
+
+TEST(ChangeVariantType, ScalarsThroughText) {
+  Var big;
+  V_VT(&big) = VT_R8;
+  V_R8(&big) = 1e20;  // the platform overflows VT_I4
+  EXPECT_EQ(ChangeVariantType(big.v, VT_I4), S_OK);
+  ASSERT_EQ(V_VT(&big), VT_BSTR);
+  EXPECT_EQ(TextOf(V_BSTR(&big)), u"1.e+020");
+
+  Var r;
+  V_VT(&r) = VT_R8;
+  V_R8(&r) = 1.23456e25;  // beyond VT_I8
+  EXPECT_EQ(ChangeVariantType(r.v, VT_I8), S_OK);
+  ASSERT_EQ(V_VT(&r), VT_I8);
+  EXPECT_EQ(V_I8(&r), 1);
+
+  struct Row { int line; std::u16string text; VARTYPE request; LONGLONG expected; };
+  const Row rows[] = {
+      {__LINE__, u"12a3", VT_I8, 12}, {__LINE__, u"12a3", VT_UI8, 0},
+      {__LINE__, u" x-7", VT_I8, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    Var s;
+    test::SetBstr(s.v, row.text);
+    EXPECT_EQ(ChangeVariantType(s.v, row.request), S_OK);
+    ASSERT_EQ(V_VT(&s), row.request);
+    EXPECT_EQ(V_I8(&s), row.expected);
+  }
+  Var t;
+  test::SetBstr(t.v, u" -7");
+  EXPECT_EQ(ChangeVariantType(t.v, VT_I8), S_OK);  // the platform reads it itself
+  EXPECT_EQ(V_I8(&t), -7);
+
+  Var i8;
+  V_VT(&i8) = VT_I8;
+  V_I8(&i8) = -42;
+  EXPECT_EQ(ChangeVariantType(i8.v, VT_BSTR), S_OK);
+  EXPECT_EQ(TextOf(V_BSTR(&i8)), u"-42");
+  Var u8;
+  V_VT(&u8) = VT_UI8;
+  V_UI8(&u8) = std::numeric_limits<ULONGLONG>::max();
+  EXPECT_EQ(ChangeVariantType(u8.v, VT_BSTR), S_OK);
+  EXPECT_EQ(TextOf(V_BSTR(&u8)), u"18446744073709551615");
+}
+
+TEST(ChangeVariantType, RefusedScalarStaysAsItWas) {
+  Var v;
+  V_VT(&v) = VT_ERROR;
+  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+  EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), kNotSupported);
+  EXPECT_EQ(V_VT(&v), VT_ERROR);
+  EXPECT_EQ(V_ERROR(&v), DISP_E_PARAMNOTFOUND);
+
+  Var w;
+  V_VT(&w) = VT_ERROR;
+  V_ERROR(&w) = DISP_E_PARAMNOTFOUND;
+  const HRESULT hr = ChangeVariantType(w.v, VT_I4);
+  EXPECT_LT(hr, 0);
+  EXPECT_EQ(V_VT(&w), VT_ERROR);
+}
+
+TEST(ChangeVariantType, Arrays) {
+  {
+    Var v;
+    MakeBstrArray(v.v, {u"a", u"b"});
+    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_BSTR);
+    EXPECT_EQ(TextOf(V_BSTR(&v)), u"{'a', 'b'}");
+  }
+  {
+    Var v;
+    MakeBstrArray(v.v, {});
+    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_BSTR);
+    EXPECT_EQ(TextOf(V_BSTR(&v)), u"");
+  }
+  {
+    Var v;
+    MakeBstrArray(v.v, {});
+    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), S_FALSE);
+    EXPECT_EQ(V_VT(&v), VT_EMPTY);
+  }
+  {
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&v) = NewArray(VT_VARIANT, 2, 1);
+    for (LONG i = 1; i <= 2; ++i) {
+      Var e;
+      test::SetI4(e.v, i);
+      SafeArrayPutElement(V_ARRAY(&v), &i, &e.v);
+    }
+    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_ARRAY | VT_BSTR);
+    LONG lb = -1;
+    SafeArrayGetLBound(V_ARRAY(&v), 1, &lb);
+    EXPECT_EQ(lb, 0);
+    EXPECT_EQ(VariantToText(v.v), u"{'1', '2'}");
+  }
+  {
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(&v) = NewArray(VT_VARIANT, 1);  // its element is VT_EMPTY
+    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_VARIANT), kNotEnoughMemory);
+    EXPECT_EQ(V_VT(&v), VT_EMPTY);
+  }
+  {
+    Var v;
+    MakeBstrArray(v.v, {u"17", u"x"});
+    EXPECT_EQ(ChangeVariantType(v.v, VT_I4), S_OK);  // "x" goes through text
+    ASSERT_EQ(V_VT(&v), VT_I4);
+    EXPECT_EQ(V_I4(&v), 17);
+  }
+  {
+    Var v;
+    V_VT(&v) = VT_ARRAY | VT_DECIMAL;
+    V_ARRAY(&v) = NewArray(VT_DECIMAL, 1);
+    DECIMAL dec{};
+    dec.scale = 1;
+    dec.Lo64 = 15;
+    LONG i = 0;
+    SafeArrayPutElement(V_ARRAY(&v), &i, &dec);
+    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_DECIMAL), S_OK);
+    EXPECT_EQ(VariantToText(v.v), u"{'1.5'}");
+  }
+}
+
+TEST(ChangeVariantType, ScalarToArrayStoresEveryValueType) {
+  struct Row { int line; VARTYPE base; std::u16string text; };
+  const Row rows[] = {
+      {__LINE__, VT_I4, u"{'7'}"}, {__LINE__, VT_I8, u"{'7'}"}, {__LINE__, VT_UI8, u"{'7'}"},
+      {__LINE__, VT_CY, u"{'7'}"}, {__LINE__, VT_BSTR, u"{'7'}"}, {__LINE__, VT_R8, u"{'7'}"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    Var v;
+    test::SetI4(v.v, 7);
+    EXPECT_EQ(ChangeVariantType(v.v, static_cast<VARTYPE>(VT_ARRAY | r.base)), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_ARRAY | r.base);
+    EXPECT_EQ(VariantToText(v.v), r.text);
+  }
+}
+
+TEST(ChangeVariantType, UnreadElementFailsTheConversion) {
+  Var v;
+  V_VT(&v) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&v) = NewArray(VT_VARIANT, 2);
+  Var b;
+  test::SetBstr(b.v, u"b");
+  LONG i = 1;
+  SafeArrayPutElement(V_ARRAY(&v), &i, &b.v);
+  SAFEARRAY* keep = nullptr;
+  SafeArrayCopy(V_ARRAY(&v), &keep);
+  PutBadElement(V_ARRAY(&v), 0);
+  const HRESULT hr = ChangeVariantType(v.v, VT_BSTR);
+  EXPECT_EQ(hr, DISP_E_BADVARTYPE);
+  EXPECT_EQ(V_VT(&v), VT_EMPTY);
+  SafeArrayDestroy(keep);
+}
+
+TEST(ChangeVariantType, InterfacesBalance) {
+  test::CountingUnknown unknown;
+  Var v;
+  V_VT(&v) = VT_ARRAY | VT_UNKNOWN;
+  V_ARRAY(&v) = NewArray(VT_UNKNOWN, 1);
+  LONG i = 0;
+  SafeArrayPutElement(V_ARRAY(&v), &i, static_cast<IUnknown*>(&unknown));
+  EXPECT_EQ(unknown.count(), 2u);
+  EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_UNKNOWN), S_OK);
+  EXPECT_EQ(unknown.count(), 2u);
+  VariantClear(&v.v);
+  EXPECT_EQ(unknown.count(), 1u);
+}
+
+TEST(VariantListToSafeArray, EmptyListIsRefused) {
+  Var out;
+  VariantList list;
+  EXPECT_THROW(VariantListToSafeArray(out.v, list), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace quorvel

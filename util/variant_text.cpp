@@ -1,0 +1,86 @@
+#include "util/variant_text.h"
+
+#include "util/variant_convert.h"
+
+namespace quorvel {
+namespace {
+
+std::u16string BstrText(BSTR text) {
+  if (!text) return {};
+  const auto* units = reinterpret_cast<const char16_t*>(text);
+  const UINT length = SysStringLen(text);
+  std::u16string out;
+  for (UINT i = 0; i < length && units[i] != 0; ++i) out += units[i];
+  return out;
+}
+
+}  // namespace
+
+HRESULT SafeArrayToTextList(SAFEARRAY* array, std::vector<std::u16string>& list) {
+  list.clear();
+  VARIANT work;
+  VariantInit(&work);
+  LONG lower = 0;
+  LONG upper = 0;
+  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+  if (FAILED(hr)) return hr;
+  hr = SafeArrayGetUBound(array, 1, &upper);
+  if (FAILED(hr)) return hr;
+  if (upper < lower) return hr;
+  list.assign(static_cast<std::size_t>(static_cast<LONGLONG>(upper) - lower + 1), std::u16string());
+  for (LONG i = lower;; ++i) {
+    VariantClear(&work);
+    hr = GetArrayElement(array, i, work);
+    if (SUCCEEDED(hr) && V_VT(&work) != VT_BSTR) hr = VariantChangeType(&work, &work, 0, VT_BSTR);
+    if (SUCCEEDED(hr)) {
+      list[static_cast<std::size_t>(static_cast<LONGLONG>(i) - lower)] = BstrText(V_BSTR(&work));
+    }
+    if (i == upper) break;
+  }
+  VariantClear(&work);
+  return hr;
+}
+
+std::u16string VariantToText(const VARIANT& value) {
+  if (V_VT(&value) & VT_ARRAY) {
+    // A by-reference array holds the address of an array, not an array.
+    if (V_VT(&value) & VT_BYREF) return {};
+    if (!V_ARRAY(&value)) return {};
+    std::vector<std::u16string> list;
+    if (FAILED(SafeArrayToTextList(V_ARRAY(&value), list))) return {};
+    std::u16string text = u"{";
+    for (const auto& entry : list) {
+      text += u'\'';
+      text += entry;
+      text += u"', ";
+    }
+    if (text.size() > 4) text.resize(text.size() - 2);
+    text += u'}';
+    return text;
+  }
+
+  VARIANT work;
+  VariantInit(&work);
+  HRESULT hr = VariantChangeType(&work, const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
+  if (SUCCEEDED(hr)) {
+    std::u16string text = BstrText(V_BSTR(&work));
+    VariantClear(&work);
+    return text;
+  }
+  if (hr != DISP_E_BADVARTYPE) return {};
+  VariantClear(&work);
+  // A copy through VariantCopy refuses the same type: take the bits as they stand.
+  // The copy borrows what the input owns until a conversion gives it a value of
+  // its own.
+  work = value;
+  hr = ChangeVariantType(work, VT_BSTR);
+  if (FAILED(hr)) {
+    VariantInit(&work);  // still the input's value: forget it, release nothing
+    return {};
+  }
+  std::u16string text = BstrText(V_BSTR(&work));
+  VariantClear(&work);
+  return text;
+}
+
+}  // namespace quorvel
