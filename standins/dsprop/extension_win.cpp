@@ -1,0 +1,298 @@
+// The directory property page extension: reads which object to show and where
+// to report from the host's data object, and adds a General page that shows the
+// object's name and class and edits its description.
+#include "standins/common/class_factory_win.h"
+
+#include <activeds.h>
+#include <commctrl.h>
+#include <dsclient.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quorvel::standins {
+namespace {
+
+constexpr UINT kNotifyChange = WM_USER + 1103;
+constexpr UINT kNotifyApply = WM_USER + 1104;
+constexpr UINT kNotifyExit = WM_USER + 1107;
+constexpr int kIdName = 1001, kIdClass = 1002, kIdDescription = 1003;
+
+HINSTANCE g_module = nullptr;
+
+// A layout fault of the host is recorded where the tests look for leaks.
+void RecordFault(const char* what) {
+  wchar_t path[MAX_PATH];
+  const DWORD n = ::GetEnvironmentVariableW(L"QUORVEL_STANDIN_LEDGER", path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return;
+  const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  std::string line = std::string("quorvel_dsprop fault ") + what + "\n";
+  DWORD written = 0;
+  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+// The block of one format, copied out, or empty when the host does not give it.
+std::vector<BYTE> Fetch(IDataObject* data, const wchar_t* format) {
+  FORMATETC fe{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(format)), nullptr, DVASPECT_CONTENT, -1,
+               TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  std::vector<BYTE> out;
+  if (FAILED(data->GetData(&fe, &medium))) return out;
+  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
+    const SIZE_T size = ::GlobalSize(medium.hGlobal);
+    if (const void* p = ::GlobalLock(medium.hGlobal)) {
+      out.assign(static_cast<const BYTE*>(p), static_cast<const BYTE*>(p) + size);
+      ::GlobalUnlock(medium.hGlobal);
+    }
+  }
+  ::ReleaseStgMedium(&medium);
+  return out;
+}
+
+DWORD Dword(const std::vector<BYTE>& b, std::size_t at) {
+  DWORD v = 0;
+  std::memcpy(&v, b.data() + at, sizeof v);
+  return v;
+}
+
+// A zero-terminated UTF-16 string at offset, after the structure (whose size is
+// header) and wholly inside the block.
+bool StringAt(const std::vector<BYTE>& b, std::size_t header, std::size_t offset, std::wstring& out) {
+  if (offset < header || offset % 2 || offset >= b.size()) return false;
+  for (std::size_t i = offset; i + 1 < b.size(); i += 2) {
+    const wchar_t c = static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
+    if (c == 0) return true;
+    out += c;
+  }
+  return false;
+}
+
+void AppendRaw(std::vector<WORD>& t, const void* p, std::size_t bytes) {
+  const std::size_t at = t.size();
+  t.resize(at + bytes / 2);
+  std::memcpy(t.data() + at, p, bytes);
+}
+
+void Append(std::vector<WORD>& t, const wchar_t* s) {
+  do t.push_back(static_cast<WORD>(*s)); while (*s++);
+}
+
+void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls,
+             const wchar_t* text) {
+  if (t.size() % 2) t.push_back(0);  // items start on a DWORD
+  DLGITEMTEMPLATE item{WS_CHILD | WS_VISIBLE | style, 0, x, y, cx, cy, id};
+  AppendRaw(t, &item, sizeof item);
+  t.push_back(0xFFFF);
+  t.push_back(cls);
+  Append(t, text);
+  t.push_back(0);
+}
+
+// The General page's dialog, built in memory: labels, name, class, description.
+std::vector<WORD> GeneralTemplate() {
+  std::vector<WORD> t;
+  DLGTEMPLATE dlg{DS_SETFONT | WS_CHILD | WS_CAPTION, 0, 6, 0, 0, 252, 218};
+  AppendRaw(t, &dlg, sizeof dlg);
+  t.push_back(0);  // no menu
+  t.push_back(0);  // default class
+  Append(t, L"General");
+  t.push_back(8);
+  Append(t, L"MS Shell Dlg");
+  AddItem(t, 0, 7, 10, 60, 10, 0xFFFF, 0x0082, L"Name:");
+  AddItem(t, 0, 70, 10, 175, 10, kIdName, 0x0082, L"");
+  AddItem(t, 0, 7, 26, 60, 10, 0xFFFF, 0x0082, L"Class:");
+  AddItem(t, 0, 70, 26, 175, 10, kIdClass, 0x0082, L"");
+  AddItem(t, 0, 7, 44, 60, 10, 0xFFFF, 0x0082, L"&Description:");
+  AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 70, 42, 175, 12, kIdDescription, 0x0081, L"");
+  return t;
+}
+
+std::wstring Bstr(BSTR b) { return b ? std::wstring(b, ::SysStringLen(b)) : std::wstring(); }
+
+// One page's state, from CreatePropertySheetPage to its release callback.
+struct GeneralPage : Counted {
+  IADs* object = nullptr;  // one reference of the page's own
+  HWND hidden = nullptr;
+  bool loading = false;
+  std::vector<WORD> dialog = GeneralTemplate();
+  ~GeneralPage() {
+    if (object) object->Release();
+  }
+};
+
+INT_PTR CALLBACK GeneralProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* state = reinterpret_cast<GeneralPage*>(::GetWindowLongPtrW(page, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      state = reinterpret_cast<GeneralPage*>(reinterpret_cast<PROPSHEETPAGEW*>(lp)->lParam);
+      ::SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+      state->loading = true;
+      BSTR name = nullptr, cls = nullptr;
+      state->object->get_Name(&name);
+      state->object->get_Class(&cls);
+      ::SetDlgItemTextW(page, kIdName, Bstr(name).c_str());
+      ::SetDlgItemTextW(page, kIdClass, Bstr(cls).c_str());
+      ::SysFreeString(name);
+      ::SysFreeString(cls);
+      VARIANT v;
+      ::VariantInit(&v);
+      BSTR attr = ::SysAllocString(L"description");
+      if (SUCCEEDED(state->object->Get(attr, &v)) && v.vt == VT_BSTR)
+        ::SetDlgItemTextW(page, kIdDescription, v.bstrVal);
+      ::VariantClear(&v);
+      ::SysFreeString(attr);
+      state->loading = false;
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (state && !state->loading && LOWORD(wp) == kIdDescription && HIWORD(wp) == EN_CHANGE) {
+        ::SendMessageW(::GetParent(page), PSM_CHANGED, reinterpret_cast<WPARAM>(page), 0);
+        ::SendMessageW(state->hidden, kNotifyChange, 0, 0);
+      }
+      return FALSE;
+    case WM_NOTIFY:
+      if (state && reinterpret_cast<NMHDR*>(lp)->code == static_cast<UINT>(PSN_APPLY)) {
+        wchar_t text[1024] = {};
+        ::GetDlgItemTextW(page, kIdDescription, text, 1024);
+        VARIANT v;
+        v.vt = VT_BSTR;
+        v.bstrVal = ::SysAllocString(text);
+        BSTR attr = ::SysAllocString(L"description");
+        HRESULT hr = state->object->Put(attr, v);
+        if (SUCCEEDED(hr)) hr = state->object->SetInfo();
+        ::SysFreeString(attr);
+        ::VariantClear(&v);
+        ::SendMessageW(state->hidden, kNotifyApply, 0, 0);
+        ::SetWindowLongPtrW(page, DWLP_MSGRESULT, SUCCEEDED(hr) ? PSNRET_NOERROR : PSNRET_INVALID);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_DESTROY:
+      if (state) ::SendMessageW(state->hidden, kNotifyExit, 0, 0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+UINT CALLBACK GeneralCallback(HWND, UINT msg, PROPSHEETPAGEW* psp) {
+  if (msg == PSPCB_RELEASE) delete reinterpret_cast<GeneralPage*>(psp->lParam);
+  return 1;
+}
+
+class Extension final : public IShellExtInit, public IShellPropSheetExt, Counted {
+ public:
+  ~Extension() {
+    if (object_) object_->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IShellExtInit) {
+      *out = static_cast<IShellExtInit*>(this);
+    } else if (iid == IID_IShellPropSheetExt) {
+      *out = static_cast<IShellPropSheetExt*>(this);
+    } else {
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
+  STDMETHODIMP_(ULONG) Release() override {
+    bool last = false;
+    const ULONG left = ReleaseCounted(last);
+    if (last) delete this;
+    return left;
+  }
+
+  STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) override {
+    if (!data) return E_INVALIDARG;
+    const std::vector<BYTE> names = Fetch(data, L"DsObjectNames");
+    // DSOBJECTNAMES: clsidNamespace, cItems, then DSOBJECT {dwFlags, dwProviderFlags, offsetName, offsetClass}.
+    std::wstring path, cls;
+    if (names.size() < 36 || Dword(names, 16) != 1 || !StringAt(names, 36, Dword(names, 28), path) ||
+        !StringAt(names, 36, Dword(names, 32), cls) || path.empty()) {
+      RecordFault("DsObjectNames");
+      return E_INVALIDARG;
+    }
+    const std::vector<BYTE> options = Fetch(data, L"DsDisplaySpecOptions");
+    std::wstring prefix;
+    if (options.size() < 28 || Dword(options, 0) != 28 || !StringAt(options, 28, Dword(options, 8), prefix) ||
+        prefix.empty()) {
+      RecordFault("DsDisplaySpecOptions");
+      return E_INVALIDARG;
+    }
+    const std::vector<BYTE> config = Fetch(data, L"DsPropSheetCfgClipFormat");
+    HWND hidden = nullptr;
+    if (config.size() >= 32) std::memcpy(&hidden, config.data() + 16, sizeof hidden);
+    if (config.size() < 32 || !::IsWindow(hidden)) {
+      RecordFault("DsPropSheetCfgClipFormat");
+      return E_INVALIDARG;
+    }
+    if (object_) object_->Release();
+    object_ = nullptr;
+    const HRESULT hr = ::ADsGetObject(path.c_str(), IID_IADs, reinterpret_cast<void**>(&object_));
+    if (FAILED(hr)) return hr;
+    hidden_ = hidden;
+    return S_OK;
+  }
+
+  STDMETHODIMP AddPages(LPFNSVADDPROPSHEETPAGE add, LPARAM param) override {
+    if (!add) return E_INVALIDARG;
+    if (!object_) return E_UNEXPECTED;
+    // Lets a test stand for an extension that has nothing to show.
+    if (::GetEnvironmentVariableW(L"QUORVEL_STANDIN_NO_PAGES", nullptr, 0) != 0) return S_OK;
+    auto* state = new GeneralPage();
+    state->object = object_;
+    object_->AddRef();
+    state->hidden = hidden_;
+    PROPSHEETPAGEW psp{};
+    psp.dwSize = sizeof psp;
+    psp.dwFlags = PSP_DLGINDIRECT | PSP_USECALLBACK;
+    psp.hInstance = g_module;
+    psp.pResource = reinterpret_cast<const DLGTEMPLATE*>(state->dialog.data());
+    psp.pfnDlgProc = GeneralProc;
+    psp.lParam = reinterpret_cast<LPARAM>(state);
+    psp.pfnCallback = GeneralCallback;
+    HPROPSHEETPAGE page = ::CreatePropertySheetPageW(&psp);
+    if (!page) {
+      delete state;
+      return E_OUTOFMEMORY;
+    }
+    if (!add(page, param)) ::DestroyPropertySheetPage(page);
+    return S_OK;
+  }
+  STDMETHODIMP ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) override { return E_NOTIMPL; }
+
+ private:
+  IADs* object_ = nullptr;
+  HWND hidden_ = nullptr;
+};
+
+}  // namespace
+}  // namespace quorvel::standins
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) quorvel::standins::g_module = instance;
+  if (reason == DLL_PROCESS_DETACH) quorvel::standins::WriteLedger(L"quorvel_dsprop");
+  return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (clsid != CLSID_DsPropertyPages) return CLASS_E_CLASSNOTAVAILABLE;
+  return quorvel::standins::GetFactory<quorvel::standins::Extension>(iid, out);
+}
+
+STDAPI DllCanUnloadNow() { return quorvel::standins::CanUnloadNow(); }
+
+}  // extern "C"
