@@ -1,0 +1,175 @@
+// The creation wizard: one modal dialog that asks for the new object's name and
+// account name, then creates it in the container it was given.
+#include "standins/common/class_factory_win.h"
+
+#include <activeds.h>
+#include <prsht.h>
+// dsadmin.h needs the property sheet and directory types declared first.
+#include <dsadmin.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quorvel::standins {
+namespace {
+
+constexpr int kIdName = 1001, kIdAccount = 1002;
+HINSTANCE g_module = nullptr;
+
+void AppendRaw(std::vector<WORD>& t, const void* p, std::size_t bytes) {
+  const std::size_t at = t.size();
+  t.resize(at + bytes / 2);
+  std::memcpy(t.data() + at, p, bytes);
+}
+void Append(std::vector<WORD>& t, const wchar_t* s) {
+  do t.push_back(static_cast<WORD>(*s)); while (*s++);
+}
+void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls,
+             const wchar_t* text) {
+  if (t.size() % 2) t.push_back(0);
+  DLGITEMTEMPLATE item{WS_CHILD | WS_VISIBLE | style, 0, x, y, cx, cy, id};
+  AppendRaw(t, &item, sizeof item);
+  t.push_back(0xFFFF);
+  t.push_back(cls);
+  Append(t, text);
+  t.push_back(0);
+}
+
+std::vector<WORD> WizardTemplate(const wchar_t* title) {
+  std::vector<WORD> t;
+  DLGTEMPLATE dlg{DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 6, 0, 0, 230, 80};
+  AppendRaw(t, &dlg, sizeof dlg);
+  t.push_back(0);
+  t.push_back(0);
+  Append(t, title);
+  t.push_back(8);
+  Append(t, L"MS Shell Dlg");
+  AddItem(t, 0, 7, 10, 70, 10, 0xFFFF, 0x0082, L"&Name:");
+  AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 80, 8, 143, 12, kIdName, 0x0081, L"");
+  AddItem(t, 0, 7, 28, 70, 10, 0xFFFF, 0x0082, L"&Account name:");
+  AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 80, 26, 143, 12, kIdAccount, 0x0081, L"");
+  AddItem(t, WS_TABSTOP | BS_DEFPUSHBUTTON, 112, 58, 54, 14, IDOK, 0x0080, L"Finish");
+  AddItem(t, WS_TABSTOP, 170, 58, 54, 14, IDCANCEL, 0x0080, L"Cancel");
+  return t;
+}
+
+struct Answers {
+  wchar_t name[256] = {};
+  wchar_t account[256] = {};
+};
+
+INT_PTR CALLBACK WizardProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(dlg, DWLP_USER, lp);
+    return TRUE;
+  }
+  if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+    auto* answers = reinterpret_cast<Answers*>(::GetWindowLongPtrW(dlg, DWLP_USER));
+    if (LOWORD(wp) == IDOK) {
+      ::GetDlgItemTextW(dlg, kIdName, answers->name, 256);
+      ::GetDlgItemTextW(dlg, kIdAccount, answers->account, 256);
+      if (!answers->name[0]) return TRUE;  // a name is required; the dialog stays
+    }
+    ::EndDialog(dlg, LOWORD(wp));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+class Wizard final : public IDsAdminCreateObj, Counted {
+ public:
+  ~Wizard() {
+    if (container_) container_->Release();
+  }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IDsAdminCreateObj) return E_NOINTERFACE;
+    *out = static_cast<IDsAdminCreateObj*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
+  STDMETHODIMP_(ULONG) Release() override {
+    bool last = false;
+    const ULONG left = ReleaseCounted(last);
+    if (last) delete this;
+    return left;
+  }
+  STDMETHODIMP Initialize(IADsContainer* container, IADs* copyFrom, LPCWSTR className) override {
+    if (!container || !className) return E_INVALIDARG;
+    const std::wstring cls = className;
+    // The wizard knows these classes only; copying an object is not offered.
+    if (cls != L"user" && cls != L"group" && cls != L"computer") return E_INVALIDARG;
+    if (copyFrom) return E_NOTIMPL;
+    if (container_) container_->Release();
+    container_ = container;
+    container_->AddRef();
+    class_ = cls;
+    return S_OK;
+  }
+  STDMETHODIMP CreateModal(HWND parent, IADs** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!container_) return E_UNEXPECTED;
+    const std::wstring title = L"New Object - " + class_;
+    std::vector<WORD> dialog = WizardTemplate(title.c_str());
+    Answers answers;
+    const INT_PTR pressed = ::DialogBoxIndirectParamW(g_module, reinterpret_cast<DLGTEMPLATE*>(dialog.data()),
+                                                      parent, WizardProc, reinterpret_cast<LPARAM>(&answers));
+    if (pressed == -1) return HRESULT_FROM_WIN32(::GetLastError());
+    if (pressed != IDOK) return S_FALSE;
+    BSTR cls = ::SysAllocString(class_.c_str());
+    BSTR rdn = ::SysAllocString((L"CN=" + std::wstring(answers.name)).c_str());
+    IDispatch* disp = nullptr;
+    HRESULT hr = container_->Create(cls, rdn, &disp);
+    IADs* created = nullptr;
+    if (SUCCEEDED(hr)) hr = disp->QueryInterface(IID_IADs, reinterpret_cast<void**>(&created));
+    if (disp) disp->Release();
+    if (SUCCEEDED(hr) && answers.account[0]) {
+      VARIANT v;
+      v.vt = VT_BSTR;
+      v.bstrVal = ::SysAllocString(answers.account);
+      BSTR attr = ::SysAllocString(L"sAMAccountName");
+      hr = created->Put(attr, v);
+      ::SysFreeString(attr);
+      ::VariantClear(&v);
+    }
+    if (SUCCEEDED(hr)) hr = created->SetInfo();
+    ::SysFreeString(cls);
+    ::SysFreeString(rdn);
+    if (FAILED(hr)) {
+      if (created) created->Release();
+      return hr;
+    }
+    *out = created;
+    return S_OK;
+  }
+
+ private:
+  IADsContainer* container_ = nullptr;
+  std::wstring class_;
+};
+
+}  // namespace
+}  // namespace quorvel::standins
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) quorvel::standins::g_module = instance;
+  if (reason == DLL_PROCESS_DETACH) quorvel::standins::WriteLedger(L"quorvel_dsadmin");
+  return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (clsid != CLSID_DsAdminCreateObj) return CLASS_E_CLASSNOTAVAILABLE;
+  return quorvel::standins::GetFactory<quorvel::standins::Wizard>(iid, out);
+}
+
+STDAPI DllCanUnloadNow() { return quorvel::standins::CanUnloadNow(); }
+
+}  // extern "C"
