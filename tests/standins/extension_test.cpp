@@ -171,3 +171,34 @@ TEST(Extension, ChecksTheHostsBlocksAndAddsTheGeneralPage) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(Extension, CanStandForOneWithNoPageForTheObject) {
+  ComApartment com;
+  UniqueHwnd hidden(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+  FakeData data;
+  data.names = ObjectNames(L"LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com", L"group");
+  data.options = DisplayOptions();
+  data.config = SheetConfig(hidden.get());
+  ::SetEnvironmentVariableW(L"QUORVEL_STANDIN_NO_PAGES", L"1");
+  {
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(::CoCreateInstance(kDsPropertyPages, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                 init.put_void()),
+              S_OK);
+    EXPECT_EQ(init->Initialize(nullptr, &data, nullptr), S_OK);
+    ComPtr<IShellPropSheetExt> ext;
+    ASSERT_EQ(init.As(IID_IShellPropSheetExt, ext), S_OK);
+    std::vector<HPROPSHEETPAGE> pages;
+    EXPECT_EQ(ext->AddPages(Collect, reinterpret_cast<LPARAM>(&pages)), S_OK);
+    EXPECT_TRUE(pages.empty());
+  }
+  ::SetEnvironmentVariableW(L"QUORVEL_STANDIN_NO_PAGES", nullptr);
+  EXPECT_EQ(data.refs, 1);
+  EXPECT_EQ(Outstanding(L"quorvel_dsprop.dll"), 0);
+}
+
+}  // namespace
+}  // namespace quorvel
