@@ -1,8 +1,124 @@
 #include "createwiz/runner_win.h"
 
-namespace quorvel {
+#include "createwiz/create_result.h"
+#include "platform/win/com_ptr.h"
+#include "platform/win/unique_handle.h"
+#include "util/variant_text.h"
 
-// The wizard runner is not built yet: the job reports that it is not available.
-HRESULT RunCreateObjectWizard(const wchar_t*, std::int32_t, const wchar_t*) { return E_NOTIMPL; }
+#include <initguid.h>  // the wizard's identifiers are in no import library
+#include <adshlp.h>
+#include <prsht.h>
+#include <dsadmin.h>
+
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+HANDLE StartWithCreateThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+  return ::CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+}
+
+HRESULT RunWizardSteps(CreateObjWizardParams& params) {
+  ComPtr<IADsContainer> container;
+  HRESULT hr = ::ADsGetObject(params.containerPath.c_str(), IID_IADsContainer, container.put_void());
+  if (FAILED(hr)) return hr;
+  ComPtr<IDsAdminCreateObj> wizard;
+  hr = ::CoCreateInstance(CLSID_DsAdminCreateObj, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IDsAdminCreateObj, wizard.put_void());
+  if (FAILED(hr)) return hr;
+  const std::u16string className = ClassNameForObjectType(params.objectType);
+  hr = wizard->Initialize(container.get(), nullptr, reinterpret_cast<const wchar_t*>(className.c_str()));
+  if (FAILED(hr)) return hr;
+  if (!params.parentWindow) params.parentWindow = ::GetDesktopWindow();
+  // Leaving releases the wizard first, then the container.
+  return wizard->CreateModal(params.parentWindow, params.newObjectOut);
+}
+
+// The rendering of one attribute, trimmed; empty when the read failed.
+std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT& hr) {
+  BSTR name = ::SysAllocString(attribute);
+  if (!name) throw std::bad_alloc();
+  VARIANT value;
+  ::VariantInit(&value);
+  hr = object.GetEx(name, &value);
+  std::u16string text = VariantToText(value);
+  ::VariantClear(&value);
+  ::SysFreeString(name);
+  text.resize(std::u16string_view(text.c_str()).size());
+  return text.empty() ? text : TrimValueText(text);
+}
+
+// Nothing here is reported: the job's result is the wizard's and the reads'.
+void PublishRecord(const CreateObjResultRecord& record) {
+  const UINT format =
+      ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
+  if (format == 0) return;
+  UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, CreateObjResultRecord::kSize));
+  if (!block) return;
+  {
+    const GlobalLockScope lock(block.get());
+    if (!lock) return;
+    std::memcpy(lock.get(), record.bytes.data(), CreateObjResultRecord::kSize);
+  }
+  // Not emptied: whatever else the console keeps on the clipboard stays there.
+  if (!::OpenClipboard(nullptr)) return;
+  if (::SetClipboardData(format, block.get())) {
+    // The clipboard owns the block from here on.
+    static_cast<void>(block.release());
+  }
+  ::CloseClipboard();
+}
+
+}  // namespace
+
+DWORD WINAPI CreateObjWizardThread(void* parameter) {
+  auto& params = *static_cast<CreateObjWizardParams*>(parameter);
+  // A failed CoInitialize does not stop the worker; the calls after it fail on their own.
+  const ComApartment apartment;
+  params.result = MapCreateResult(RunWizardSteps(params));
+  return 0;
+}
+
+HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* containerDN,
+                                  std::int32_t objectType, const wchar_t* thirdArgument) {
+  IADs* newObject = nullptr;
+  CreateObjWizardParams params;
+  params.objectType = objectType;
+  params.newObjectOut = &newObject;
+  params.parentWindow = nullptr;
+  // The prefix is added even when the caller already wrote one.
+  params.containerPath = std::wstring(L"LDAP://") + (containerDN ? containerDN : L"");
+  params.thirdArgument = thirdArgument ? thirdArgument : L"";
+  params.result = S_OK;
+
+  const UniqueThreadHandle worker(startWorker(CreateObjWizardThread, &params));
+  if (!worker) {
+    const DWORD error = ::GetLastError();
+    return error == 0 ? S_OK : static_cast<HRESULT>(0x80070000u | error);
+  }
+  // No message loop: the wizard's own modal loop runs on the worker.
+  ::WaitForSingleObject(worker.get(), INFINITE);
+  // The pointer came from the worker's ended apartment and is used here directly.
+  const auto object = ComPtr<IADs>::Attach(newObject);
+
+  HRESULT result = params.result;
+  // S_OK without an object: nothing to read, nothing to publish.
+  if (result != S_OK || !object) return result;
+
+  HRESULT ignored = S_OK;
+  const std::u16string dn = ReadAttributeText(*object.get(), L"distinguishedName", ignored);
+  const std::u16string name = ReadAttributeText(*object.get(), L"name", ignored);
+  const std::u16string account = ReadAttributeText(*object.get(), L"sAMAccountName", result);
+  PublishRecord(BuildResultRecord(dn, name, account));
+  return result;
+}
+
+HRESULT RunCreateObjectWizard(const wchar_t* containerDN, std::int32_t objectType,
+                              const wchar_t* thirdArgument) {
+  return RunCreateObjectWizardWith(StartWithCreateThread, containerDN, objectType, thirdArgument);
+}
 
 }  // namespace quorvel
