@@ -1,0 +1,236 @@
+// The host and its data object under Wine, on the roads that need no directory.
+#include "platform/ds_layout.h"
+#include "platform/win/com_ptr.h"
+#include "platform/win/dsa.h"
+#include "propsheet/ad_object_property_wnd.h"
+#include "propsheet/secondary_sheet_win.h"
+#include "propsheet/sheet_rules.h"
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Host : public testing::Test {
+ protected:
+  Host() : host_(new CADObjectPropertyWnd(::GetModuleHandleW(nullptr), ::GetDesktopWindow())) {}
+  ComApartment com_;
+  ComPtr<CADObjectPropertyWnd> host_;
+};
+
+CLIPFORMAT Format(const char16_t* name) {
+  return static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(name)));
+}
+
+Bytes Read(HGLOBAL block) {
+  Bytes out(::GlobalSize(block));
+  const void* p = ::GlobalLock(block);
+  std::memcpy(out.data(), p, out.size());
+  ::GlobalUnlock(block);
+  return out;
+}
+
+TEST_F(Host, UnclaimedPrefixFailsToBindWithThePlatformsResult) {
+  EXPECT_EQ(host_->SetObject(L"QVNOSUCH://CN=x"), static_cast<HRESULT>(0x80004005));
+  host_->Run();  // unbound: clears the flag and shows nothing
+  EXPECT_EQ(host_->ChangedFlag(), 0);
+  EXPECT_EQ(host_->HiddenWindow(), nullptr);
+}
+
+TEST_F(Host, QueryInterface) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(host_->QueryInterface(IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(host_->QueryInterface(IID_IDataObject, nullptr), E_INVALIDARG);
+  ASSERT_EQ(host_->QueryInterface(IID_IUnknown, &out), S_OK);
+  EXPECT_EQ(out, static_cast<IDataObject*>(host_.get()));
+  EXPECT_EQ(host_->AddRef(), 3u);
+  EXPECT_EQ(host_->Release(), 2u);
+  EXPECT_EQ(static_cast<IUnknown*>(out)->Release(), 1u);
+}
+
+TEST_F(Host, UnimplementedOperationsTouchNothing) {
+  FORMATETC format{};
+  std::memset(&format, 0x5A, sizeof(format));
+  const FORMATETC formatBefore = format;
+  STGMEDIUM medium{};
+  std::memset(&medium, 0x5A, sizeof(medium));
+  const STGMEDIUM mediumBefore = medium;
+  IEnumFORMATETC* enumFormat = reinterpret_cast<IEnumFORMATETC*>(7);
+  IEnumSTATDATA* enumAdvise = reinterpret_cast<IEnumSTATDATA*>(7);
+  DWORD connection = 0x1234;
+  EXPECT_EQ(host_->GetDataHere(&format, &medium), E_NOTIMPL);
+  EXPECT_EQ(host_->GetCanonicalFormatEtc(&format, &format), E_NOTIMPL);
+  EXPECT_EQ(host_->SetData(&format, &medium, TRUE), E_NOTIMPL);
+  EXPECT_EQ(host_->EnumFormatEtc(DATADIR_GET, &enumFormat), E_NOTIMPL);
+  EXPECT_EQ(host_->DAdvise(&format, 0, nullptr, &connection), E_NOTIMPL);
+  EXPECT_EQ(host_->DUnadvise(connection), E_NOTIMPL);
+  EXPECT_EQ(host_->EnumDAdvise(&enumAdvise), E_NOTIMPL);
+  EXPECT_EQ(std::memcmp(&format, &formatBefore, sizeof(format)), 0);
+  EXPECT_EQ(std::memcmp(&medium, &mediumBefore, sizeof(medium)), 0);
+  EXPECT_EQ(enumFormat, reinterpret_cast<IEnumFORMATETC*>(7));
+  EXPECT_EQ(enumAdvise, reinterpret_cast<IEnumSTATDATA*>(7));
+  EXPECT_EQ(connection, 0x1234u);
+}
+
+TEST_F(Host, GetDataRendersFreshBlocks) {
+  FORMATETC format{Format(ds::kFormatDisplaySpecOptions), nullptr, 0x77, -5, TYMED_HGLOBAL | TYMED_ISTREAM};
+  STGMEDIUM first{};
+  STGMEDIUM second{};
+  ASSERT_EQ(host_->GetData(&format, &first), S_OK);
+  ASSERT_EQ(host_->GetData(&format, &second), S_OK);
+  EXPECT_EQ(first.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+  EXPECT_EQ(first.pUnkForRelease, nullptr);
+  EXPECT_NE(first.hGlobal, second.hGlobal);
+  EXPECT_EQ(test::HexDump(Read(first.hGlobal)), test::HexDump(RenderDisplaySpecOptionsBytes(u"admin")));
+  EXPECT_EQ(Read(first.hGlobal), Read(second.hGlobal));
+  ::ReleaseStgMedium(&first);
+  ::ReleaseStgMedium(&second);
+
+  format.cfFormat = Format(ds::kFormatPropSheetCfg);
+  STGMEDIUM cfg{};
+  ASSERT_EQ(host_->GetData(&format, &cfg), S_OK);
+  EXPECT_EQ(test::HexDump(Read(cfg.hGlobal)), test::HexDump(RenderPropSheetCfgBytes(0)));  // no Run yet
+  ::ReleaseStgMedium(&cfg);
+}
+
+TEST_F(Host, MediumRulesAndQueryGetData) {
+  struct Row {
+    int line;
+    CLIPFORMAT cf;
+    DWORD tymed;
+    HRESULT get, query;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, Format(ds::kFormatDisplaySpecOptions), TYMED_ISTREAM, DV_E_FORMATETC, S_OK},
+      {__LINE__, Format(ds::kFormatPropSheetCfg), TYMED_FILE | TYMED_GDI, DV_E_FORMATETC, S_OK},
+      {__LINE__, Format(ds::kFormatObjectNames), 0, DV_E_FORMATETC, S_OK},
+      {__LINE__, CF_TEXT, TYMED_HGLOBAL, DV_E_FORMATETC, DV_E_FORMATETC},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "row at line " << r.line);
+    FORMATETC format{r.cf, nullptr, DVASPECT_CONTENT, -1, r.tymed};
+    STGMEDIUM medium{};
+    std::memset(&medium, 0x5A, sizeof(medium));
+    const STGMEDIUM before = medium;
+    EXPECT_EQ(host_->GetData(&format, &medium), r.get);
+    EXPECT_EQ(std::memcmp(&medium, &before, sizeof(medium)), 0);
+    EXPECT_EQ(host_->QueryGetData(&format), r.query);
+  }
+  STGMEDIUM medium{};
+  FORMATETC format{};
+  EXPECT_EQ(host_->GetData(nullptr, &medium), E_INVALIDARG);
+  EXPECT_EQ(host_->GetData(&format, nullptr), E_INVALIDARG);
+  EXPECT_NE(host_->QueryGetData(nullptr), S_OK);
+}
+
+// The version that the replaced query reports.
+OSVERSIONINFOW g_version;
+BOOL g_versionOk;
+BOOL FakeVersion(OSVERSIONINFOW* info) {
+  if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW)) return FALSE;
+  if (!g_versionOk) return FALSE;
+  *info = g_version;
+  return TRUE;
+}
+
+class SecPageVersion : public testing::Test {
+ protected:
+  SecPageVersion() { previous_ = SetVersionQueryForTesting(FakeVersion); }
+  ~SecPageVersion() override { SetVersionQueryForTesting(previous_); }
+  static void Report(BOOL ok, DWORD platform, DWORD major, DWORD minor) {
+    g_versionOk = ok;
+    g_version = OSVERSIONINFOW{};
+    g_version.dwOSVersionInfoSize = sizeof(g_version);
+    g_version.dwPlatformId = platform;
+    g_version.dwMajorVersion = major;
+    g_version.dwMinorVersion = minor;
+  }
+  static HLOCAL Block(std::size_t size) {
+    HLOCAL b = ::LocalAlloc(LMEM_ZEROINIT, size);
+    auto* bytes = static_cast<std::uint8_t*>(b);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    return b;
+  }
+  VersionQuery previous_;
+};
+
+TEST_F(SecPageVersion, RoadsOfAdaptSecPageInfo) {
+  struct Row {
+    int line;
+    BOOL ok;
+    DWORD platform, major, minor;
+    HRESULT result;
+    bool sameBlock;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, FALSE, VER_PLATFORM_WIN32_NT, 10, 0, E_FAIL, false},
+      {__LINE__, TRUE, VER_PLATFORM_WIN32_WINDOWS, 5, 0, E_UNEXPECTED, false},
+      {__LINE__, TRUE, VER_PLATFORM_WIN32_NT, 4, 0, E_UNEXPECTED, false},
+      {__LINE__, TRUE, VER_PLATFORM_WIN32_NT, 5, 1, S_OK, true},
+      {__LINE__, TRUE, VER_PLATFORM_WIN32_NT, 6, 0, S_OK, true},
+      {__LINE__, TRUE, VER_PLATFORM_WIN32_NT, 10, 0, S_OK, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "row at line " << r.line);
+    Report(r.ok, r.platform, r.major, r.minor);
+    HLOCAL received = Block(64);
+    HLOCAL out = reinterpret_cast<HLOCAL>(9);
+    EXPECT_EQ(AdaptSecPageInfo(received, &out), r.result);
+    EXPECT_EQ(out, r.sameBlock ? received : reinterpret_cast<HLOCAL>(9));
+    EXPECT_EQ(::LocalSize(received), 64u);  // still the caller's, still whole
+    ::LocalFree(received);
+  }
+  EXPECT_EQ(AdaptSecPageInfo(nullptr, nullptr), E_INVALIDARG);
+}
+
+TEST_F(SecPageVersion, Windows50GetsANewBlock) {
+  Report(TRUE, VER_PLATFORM_WIN32_NT, 5, 0);
+  HLOCAL received = Block(64);
+  Bytes expected(72, 0);
+  std::memcpy(expected.data() + 8, received, 64);
+  HLOCAL out = nullptr;
+  ASSERT_EQ(AdaptSecPageInfo(received, &out), S_OK);
+  ASSERT_NE(out, received);
+  ASSERT_EQ(::LocalSize(out), 72u);
+  expected[8] += 8;  // offsetTitle: the received first 32 bits (0x03020100) plus 8
+  Bytes got(72);
+  std::memcpy(got.data(), out, 72);
+  EXPECT_EQ(test::HexDump(got), test::HexDump(expected));
+  ::LocalFree(out);
+
+  // Too short to hold the fixed part: refused, the block left to the caller.
+  HLOCAL shortBlock = Block(47);
+  out = nullptr;
+  EXPECT_EQ(AdaptSecPageInfo(shortBlock, &out), E_INVALIDARG);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(::LocalSize(shortBlock), 47u);
+  ::LocalFree(shortBlock);
+}
+
+TEST_F(SecPageVersion, MalformedOrRefusedRequestsOpenNoSheet) {
+  // Each of these must return at once (no sheet is opened, no binding tried) and
+  // free the block; a second free would be caught by the heap under Wine.
+  Report(TRUE, VER_PLATFORM_WIN32_NT, 10, 0);
+  HandleSecondarySheetRequest(nullptr, nullptr);
+  ComApartment com;
+  const auto host = ComPtr<CADObjectPropertyWnd>(new CADObjectPropertyWnd(::GetModuleHandleW(nullptr), nullptr));
+  HandleSecondarySheetRequest(host.get(), nullptr);
+  HandleSecondarySheetRequest(host.get(), Block(47));
+  HLOCAL pastEnd = Block(64);
+  const std::uint32_t offset = 64 - 32;
+  std::memcpy(static_cast<std::uint8_t*>(pastEnd) + ds::kSpiEntry0OffsetName, &offset, 4);
+  HandleSecondarySheetRequest(host.get(), pastEnd);
+  Report(TRUE, VER_PLATFORM_WIN32_NT, 4, 0);
+  HandleSecondarySheetRequest(host.get(), Block(64));
+  EXPECT_EQ(host->ChangedFlag(), 0);
+}
+
+}  // namespace
+}  // namespace quorvel
