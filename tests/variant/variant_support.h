@@ -65,8 +65,12 @@ inline SAFEARRAY* NewArray(VARTYPE type, ULONG count, LONG lower = 0) {
 }
 
 // A counting IUnknown: AddRef and Release must balance.
-class CountingUnknown : public IUnknown {
+class CountingUnknown final : public IUnknown {
  public:
+  CountingUnknown() = default;
+  CountingUnknown(const CountingUnknown&) = delete;
+  CountingUnknown& operator=(const CountingUnknown&) = delete;
+  virtual ~CountingUnknown() = default;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (IsEqualGUID(riid, IID_IUnknown)) {
       *object = static_cast<IUnknown*>(this);

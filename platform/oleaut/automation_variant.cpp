@@ -1,0 +1,551 @@
+// Variants and the conversions between their types, after the platform's rules.
+#include "platform/automation.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+HRESULT ValidateType(VARTYPE vt) {
+  const VARTYPE extra = vt & 0xF000;
+  const VARTYPE base = vt & VT_TYPEMASK;
+  if (!(extra & (VT_VECTOR | VT_RESERVED))) {
+    if (base < VT_VOID || base == VT_RECORD || base == VT_CLSID) {
+      if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL) return DISP_E_BADVARTYPE;
+      if (base != 15) return S_OK;
+    }
+  }
+  return DISP_E_BADVARTYPE;
+}
+
+// A numeric view of a source value.
+struct Number {
+  enum Kind { kInt, kUInt, kReal } kind = kInt;
+  long long i = 0;
+  unsigned long long u = 0;
+  double r = 0;
+  double AsReal() const {
+    return kind == kReal ? r : kind == kUInt ? static_cast<double>(u) : static_cast<double>(i);
+  }
+};
+
+double RoundHalfEven(double x) {
+  const double f = std::floor(x);
+  const double diff = x - f;
+  if (diff > 0.5) return f + 1;
+  if (diff < 0.5) return f;
+  return std::fmod(f, 2.0) == 0.0 ? f : f + 1;
+}
+
+double DecimalValue(const DECIMAL& d) {
+  double v = static_cast<double>(d.Hi32) * 18446744073709551616.0 + static_cast<double>(d.Lo64);
+  for (int s = 0; s < d.scale; ++s) v /= 10.0;
+  return (d.sign & DECIMAL_NEG) ? -v : v;
+}
+
+std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+BSTR NewBstr(const std::u16string& t) {
+  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(t.c_str()), static_cast<UINT>(t.size()));
+}
+
+// Digits of a 96-bit unsigned integer.
+std::string Digits96(ULONG hi, ULONGLONG lo) {
+  ULONG parts[3] = {hi, static_cast<ULONG>(lo >> 32), static_cast<ULONG>(lo)};
+  std::string out;
+  while (parts[0] || parts[1] || parts[2]) {
+    unsigned long long rem = 0;
+    for (ULONG& p : parts) {
+      const unsigned long long cur = (rem << 32) | p;
+      p = static_cast<ULONG>(cur / 10);
+      rem = cur % 10;
+    }
+    out.insert(out.begin(), static_cast<char>('0' + rem));
+  }
+  return out.empty() ? "0" : out;
+}
+
+std::string ScaledText(std::string digits, int scale, bool negative) {
+  if (scale > 0) {
+    while (static_cast<int>(digits.size()) <= scale) digits.insert(digits.begin(), '0');
+    digits.insert(digits.end() - scale, '.');
+    while (digits.back() == '0') digits.pop_back();
+    if (digits.back() == '.') digits.pop_back();
+  }
+  if (negative && digits != "0") digits.insert(digits.begin(), '-');
+  return digits;
+}
+
+std::string RealText(double v, int precision) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*G", precision, v);
+  std::string s = buf;
+  if (s == "-0") s = "0";
+  // The platform writes at least two exponent digits.
+  return s;
+}
+
+void CivilFromDays(long long z, int& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+}
+
+std::string DateText(double date) {
+  double whole = std::trunc(date);
+  double fraction = std::fabs(date - whole);
+  long long seconds = std::llround(fraction * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    whole += date < 0 ? -1 : 1;
+  }
+  // Day 0 is 30 December 1899, 25569 days before 1 January 1970.
+  int y = 0;
+  unsigned m = 0;
+  unsigned d = 0;
+  CivilFromDays(static_cast<long long>(whole) - 25569, y, m, d);
+  char buf[64];
+  std::string out;
+  if (whole != 0) {
+    std::snprintf(buf, sizeof buf, "%u/%u/%d", m, d, y);
+    out = buf;
+  }
+  if (seconds != 0 || whole == 0) {
+    const long long h = seconds / 3600;
+    const long long mi = seconds / 60 % 60;
+    const long long s = seconds % 60;
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld %s", h % 12 == 0 ? 12 : h % 12, mi, s,
+                  h < 12 ? "AM" : "PM");
+    if (!out.empty()) out += ' ';
+    out += buf;
+  }
+  return out;
+}
+
+bool ParseNumberText(BSTR text, Number& n, bool& is_bool) {
+  std::string s;
+  const UINT len = SysStringLen(text);
+  for (UINT i = 0; i < len; ++i) {
+    const char16_t c = reinterpret_cast<const char16_t*>(text)[i];
+    if (c > 0x7F) return false;
+    s += static_cast<char>(c);
+  }
+  std::size_t b = s.find_first_not_of(" \t");
+  std::size_t e = s.find_last_not_of(" \t");
+  if (b == std::string::npos) return false;
+  s = s.substr(b, e - b + 1);
+  is_bool = false;
+  std::string lower;
+  for (char c : s) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (lower == "true" || lower == "false") {
+    is_bool = true;
+    n.kind = Number::kInt;
+    n.i = lower == "true" ? -1 : 0;
+    return true;
+  }
+  std::string clean;
+  for (char c : s) if (c != ',') clean += c;
+  char* end = nullptr;
+  const double v = std::strtod(clean.c_str(), &end);
+  if (end == clean.c_str() || *end != '\0') return false;
+  if (clean.find_first_of("xXnN") != std::string::npos) return false;
+  if (clean.find_first_of(".eE") == std::string::npos) {
+    errno = 0;
+    const long long i = std::strtoll(clean.c_str(), &end, 10);
+    if (errno == 0 && *end == '\0') {
+      n.kind = Number::kInt;
+      n.i = i;
+      return true;
+    }
+    errno = 0;
+    const unsigned long long u = std::strtoull(clean.c_str(), &end, 10);
+    if (errno == 0 && *end == '\0' && clean[0] != '-') {
+      n.kind = Number::kUInt;
+      n.u = u;
+      return true;
+    }
+  }
+  n.kind = Number::kReal;
+  n.r = v;
+  return true;
+}
+
+HRESULT InvokeValue(IDispatch* disp, LCID lcid, VARIANT& out) {
+  if (!disp) return DISP_E_BADVARTYPE;
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VariantInit(&out);
+  const HRESULT hr = disp->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &out,
+                                  nullptr, nullptr);
+  return FAILED(hr) ? DISP_E_TYPEMISMATCH : S_OK;
+}
+
+template <typename T>
+HRESULT StoreInteger(const Number& n, T& out) {
+  using L = std::numeric_limits<T>;
+  if (n.kind == Number::kReal) {
+    if (std::isnan(n.r)) return DISP_E_OVERFLOW;
+    const double r = RoundHalfEven(n.r);
+    if (r < static_cast<double>(L::min()) || r >= static_cast<double>(L::max()) + 1.0) return DISP_E_OVERFLOW;
+    out = static_cast<T>(static_cast<long double>(r));
+    return S_OK;
+  }
+  if (n.kind == Number::kUInt) {
+    if (n.u > static_cast<unsigned long long>(L::max())) return DISP_E_OVERFLOW;
+    out = static_cast<T>(n.u);
+    return S_OK;
+  }
+  if (n.i < 0 && !L::is_signed) return DISP_E_OVERFLOW;
+  if (L::is_signed) {
+    if (n.i < static_cast<long long>(L::min()) || n.i > static_cast<long long>(L::max())) return DISP_E_OVERFLOW;
+  } else if (static_cast<unsigned long long>(n.i) > static_cast<unsigned long long>(L::max())) {
+    return DISP_E_OVERFLOW;
+  }
+  out = static_cast<T>(n.i);
+  return S_OK;
+}
+
+HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt);
+
+HRESULT NumberOf(const VARIANT& src, LCID lcid, Number& n, VARTYPE target) {
+  switch (V_VT(&src)) {
+    case VT_EMPTY: n.kind = Number::kInt; n.i = 0; return S_OK;
+    case VT_I1: n.i = V_I1(&src); return S_OK;
+    case VT_I2: n.i = V_I2(&src); return S_OK;
+    case VT_I4: n.i = V_I4(&src); return S_OK;
+    case VT_INT: n.i = V_INT(&src); return S_OK;
+    case VT_I8: n.i = V_I8(&src); return S_OK;
+    case VT_UI1: n.i = V_UI1(&src); return S_OK;
+    case VT_UI2: n.i = V_UI2(&src); return S_OK;
+    case VT_UI4: n.i = V_UI4(&src); return S_OK;
+    case VT_UINT: n.i = V_UINT(&src); return S_OK;
+    case VT_UI8: n.kind = Number::kUInt; n.u = V_UI8(&src); return S_OK;
+    case VT_BOOL: n.i = V_BOOL(&src); return S_OK;
+    case VT_R4: n.kind = Number::kReal; n.r = static_cast<double>(V_R4(&src)); return S_OK;
+    case VT_R8: n.kind = Number::kReal; n.r = V_R8(&src); return S_OK;
+    case VT_DATE: n.kind = Number::kReal; n.r = V_DATE(&src); return S_OK;
+    case VT_CY: n.kind = Number::kReal; n.r = static_cast<double>(V_CY(&src).int64) / 10000.0; return S_OK;
+    case VT_DECIMAL: n.kind = Number::kReal; n.r = DecimalValue(V_DECIMAL(&src)); return S_OK;
+    case VT_BSTR: {
+      bool is_bool = false;
+      if (!ParseNumberText(V_BSTR(&src), n, is_bool)) return DISP_E_TYPEMISMATCH;
+      if (is_bool && target != VT_BOOL) return DISP_E_TYPEMISMATCH;
+      return S_OK;
+    }
+    case VT_DISPATCH: {
+      VARIANT value;
+      HRESULT hr = InvokeValue(V_DISPATCH(&src), lcid, value);
+      if (FAILED(hr)) return hr;
+      VARIANT converted;
+      VariantInit(&converted);
+      hr = VariantChangeTypeEx(&converted, &value, lcid, 0, VT_R8);
+      VariantClear(&value);
+      if (FAILED(hr)) return hr;
+      n.kind = Number::kReal;
+      n.r = V_R8(&converted);
+      return S_OK;
+    }
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+}
+
+HRESULT ToText(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags) {
+  std::string text;
+  switch (V_VT(&src)) {
+    case VT_EMPTY: break;
+    case VT_BOOL:
+      if (flags & VARIANT_ALPHABOOL) text = V_BOOL(&src) ? "True" : "False";
+      else text = V_BOOL(&src) ? "-1" : "0";
+      break;
+    case VT_R4: text = RealText(static_cast<double>(V_R4(&src)), 7); break;
+    case VT_R8: text = RealText(V_R8(&src), 15); break;
+    case VT_DATE: text = DateText(V_DATE(&src)); break;
+    case VT_CY: {
+      const long long c = V_CY(&src).int64;
+      const unsigned long long mag = c < 0 ? 0 - static_cast<unsigned long long>(c) : static_cast<unsigned long long>(c);
+      text = ScaledText(std::to_string(mag), 4, c < 0);
+      break;
+    }
+    case VT_DECIMAL: {
+      const DECIMAL& d = V_DECIMAL(&src);
+      text = ScaledText(Digits96(d.Hi32, d.Lo64), d.scale, (d.sign & DECIMAL_NEG) != 0);
+      break;
+    }
+    case VT_UI8: text = std::to_string(V_UI8(&src)); break;
+    case VT_DISPATCH: {
+      VARIANT value;
+      HRESULT hr = InvokeValue(V_DISPATCH(&src), lcid, value);
+      if (FAILED(hr)) return hr;
+      hr = VariantChangeTypeEx(&out, &value, lcid, flags, VT_BSTR);
+      VariantClear(&value);
+      return hr;
+    }
+    default: {
+      Number n;
+      if (V_VT(&src) > VT_UINT || V_VT(&src) == VT_NULL || V_VT(&src) == VT_ERROR ||
+          V_VT(&src) == VT_UNKNOWN || V_VT(&src) == VT_VARIANT) {
+        return DISP_E_TYPEMISMATCH;
+      }
+      const HRESULT hr = NumberOf(src, lcid, n, VT_BSTR);
+      if (FAILED(hr)) return hr;
+      text = std::to_string(n.i);
+      break;
+    }
+  }
+  BSTR b = NewBstr(Widen(text));
+  if (!b) return E_OUTOFMEMORY;
+  V_VT(&out) = VT_BSTR;
+  V_BSTR(&out) = b;
+  return S_OK;
+}
+
+HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYPE vt) {
+  const VARTYPE from = V_VT(&src);
+  if (vt == from) return VariantCopy(&out, &src);
+  switch (vt) {
+    case VT_EMPTY:
+      if (from == VT_NULL) return DISP_E_TYPEMISMATCH;
+      [[fallthrough]];
+    case VT_NULL:
+      if (from <= VT_UINT && from != 15 && from != VT_ERROR) {
+        V_VT(&out) = vt;
+        return S_OK;
+      }
+      return DISP_E_TYPEMISMATCH;
+    case VT_BSTR:
+      if (from == VT_NULL || from == VT_ERROR || from == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
+      return ToText(out, src, lcid, flags);
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+      if ((from == VT_UNKNOWN || from == VT_DISPATCH) && V_UNKNOWN(&src)) {
+        void* p = nullptr;
+        const HRESULT hr = V_UNKNOWN(&src)->QueryInterface(vt == VT_UNKNOWN ? IID_IUnknown : IID_IDispatch, &p);
+        if (FAILED(hr)) return hr;
+        V_VT(&out) = vt;
+        V_UNKNOWN(&out) = static_cast<IUnknown*>(p);
+        return S_OK;
+      }
+      return DISP_E_TYPEMISMATCH;
+    case VT_ERROR:
+    case VT_VARIANT:
+      return DISP_E_TYPEMISMATCH;
+    default:
+      break;
+  }
+  if (from == VT_NULL || from == VT_ERROR || from == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
+  if (from == VT_DISPATCH && !V_DISPATCH(&src)) return DISP_E_BADVARTYPE;
+  Number n;
+  HRESULT hr = NumberOf(src, lcid, n, vt);
+  if (FAILED(hr)) return hr;
+  V_VT(&out) = vt;
+  switch (vt) {
+    case VT_I1: return StoreInteger(n, V_I1(&out));
+    case VT_UI1: return StoreInteger(n, V_UI1(&out));
+    case VT_I2: return StoreInteger(n, V_I2(&out));
+    case VT_UI2: return StoreInteger(n, V_UI2(&out));
+    case VT_I4: return StoreInteger(n, V_I4(&out));
+    case VT_UI4: return StoreInteger(n, V_UI4(&out));
+    case VT_INT: return StoreInteger(n, V_INT(&out));
+    case VT_UINT: return StoreInteger(n, V_UINT(&out));
+    case VT_I8: return StoreInteger(n, V_I8(&out));
+    case VT_UI8: return StoreInteger(n, V_UI8(&out));
+    case VT_R4: {
+      const double r = n.AsReal();
+      if (std::fabs(r) > static_cast<double>(std::numeric_limits<float>::max())) return DISP_E_OVERFLOW;
+      V_R4(&out) = static_cast<float>(r);
+      return S_OK;
+    }
+    case VT_R8: V_R8(&out) = n.AsReal(); return S_OK;
+    case VT_DATE: {
+      if (from == VT_BSTR) return DISP_E_TYPEMISMATCH;  // date texts are not read here
+      const double r = n.AsReal();
+      if (r <= -657435.0 || r >= 2958466.0) return DISP_E_OVERFLOW;
+      V_DATE(&out) = r;
+      return S_OK;
+    }
+    case VT_BOOL: {
+      V_BOOL(&out) = n.AsReal() != 0.0 ? VARIANT_TRUE : VARIANT_FALSE;
+      return S_OK;
+    }
+    case VT_CY: {
+      const double scaled = RoundHalfEven(n.AsReal() * 10000.0);
+      if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0)) return DISP_E_OVERFLOW;
+      V_CY(&out).int64 = n.kind == Number::kReal ? static_cast<long long>(scaled) : n.i * 10000;
+      return S_OK;
+    }
+    case VT_DECIMAL: {
+      DECIMAL d{};
+      if (n.kind == Number::kReal) {
+        double r = n.AsReal();
+        if (std::fabs(r) >= 7.9228162514264338e28) return DISP_E_OVERFLOW;
+        d.sign = static_cast<BYTE>(r < 0 ? DECIMAL_NEG : 0);
+        r = std::fabs(r);
+        int scale = 0;
+        while (scale < 15 && r != std::floor(r) && r * 10 < 1.8e19) {
+          r *= 10;
+          ++scale;
+        }
+        d.scale = static_cast<BYTE>(scale);
+        d.Lo64 = static_cast<ULONGLONG>(std::llround(r));
+      } else if (n.kind == Number::kUInt) {
+        d.Lo64 = n.u;
+      } else {
+        d.sign = static_cast<BYTE>(n.i < 0 ? DECIMAL_NEG : 0);
+        d.Lo64 = n.i < 0 ? 0 - static_cast<ULONGLONG>(n.i) : static_cast<ULONGLONG>(n.i);
+      }
+      V_DECIMAL(&out) = d;
+      V_VT(&out) = VT_DECIMAL;
+      return S_OK;
+    }
+    default:
+      return DISP_E_BADVARTYPE;
+  }
+}
+
+}  // namespace
+
+void VariantInit(VARIANTARG* value) {
+  std::memset(value, 0, sizeof(VARIANT));
+}
+
+HRESULT VariantClear(VARIANTARG* value) {
+  const HRESULT hr = ValidateType(V_VT(value));
+  if (FAILED(hr)) return hr;
+  if (!V_ISBYREF(value)) {
+    if (V_ISARRAY(value)) {
+      const HRESULT destroyed = SafeArrayDestroy(V_ARRAY(value));
+      if (FAILED(destroyed)) return destroyed;
+    } else if (V_VT(value) == VT_BSTR) {
+      SysFreeString(V_BSTR(value));
+    } else if (V_VT(value) == VT_DISPATCH || V_VT(value) == VT_UNKNOWN) {
+      if (V_UNKNOWN(value)) V_UNKNOWN(value)->Release();
+    }
+  }
+  V_VT(value) = VT_EMPTY;
+  return S_OK;
+}
+
+HRESULT VariantCopy(VARIANTARG* destination, const VARIANTARG* source) {
+  if ((V_VT(source) & VT_TYPEMASK) == VT_CLSID || FAILED(ValidateType(V_VT(source)))) {
+    return DISP_E_BADVARTYPE;
+  }
+  if (destination == source) return S_OK;
+  HRESULT hr = VariantClear(destination);
+  if (FAILED(hr)) return hr;
+  *destination = *source;
+  if (V_ISBYREF(source)) return S_OK;
+  if (V_ISARRAY(source)) {
+    hr = SafeArrayCopy(V_ARRAY(source), &V_ARRAY(destination));
+    if (FAILED(hr)) V_VT(destination) = VT_EMPTY;
+    return hr;
+  }
+  switch (V_VT(source)) {
+    case VT_BSTR:
+      if (V_BSTR(source)) {
+        V_BSTR(destination) = SysAllocStringByteLen(reinterpret_cast<const char*>(V_BSTR(source)),
+                                                    SysStringByteLen(V_BSTR(source)));
+        if (!V_BSTR(destination)) {
+          V_VT(destination) = VT_EMPTY;
+          return E_OUTOFMEMORY;
+        }
+      }
+      break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      if (V_UNKNOWN(source)) V_UNKNOWN(source)->AddRef();
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
+HRESULT VariantCopyInd(VARIANT* destination, const VARIANTARG* source) {
+  if (!V_ISBYREF(source)) return VariantCopy(destination, source);
+  HRESULT hr = ValidateType(V_VT(source));
+  if (FAILED(hr)) return hr;
+  if (!V_BYREF(source)) return E_INVALIDARG;
+  const auto base = static_cast<VARTYPE>(V_VT(source) & ~VT_BYREF);
+  VARIANT value;
+  VariantInit(&value);
+  if (base == VT_VARIANT) {
+    hr = VariantCopyInd(&value, V_VARIANTREF(source));
+  } else if (base & VT_ARRAY) {
+    V_VT(&value) = base;
+    V_ARRAY(&value) = *V_ARRAYREF(source);
+    VARIANT copy;
+    VariantInit(&copy);
+    hr = VariantCopy(&copy, &value);
+    value = copy;
+  } else if (base == VT_DECIMAL) {
+    V_DECIMAL(&value) = *V_DECIMALREF(source);
+    V_VT(&value) = VT_DECIMAL;
+  } else {
+    VARIANT shallow;
+    VariantInit(&shallow);
+    V_VT(&shallow) = base;
+    const std::size_t size = base == VT_I1 || base == VT_UI1 ? 1
+                             : base == VT_I2 || base == VT_UI2 || base == VT_BOOL ? 2
+                             : base == VT_I4 || base == VT_UI4 || base == VT_R4 || base == VT_ERROR ||
+                                       base == VT_INT || base == VT_UINT
+                                 ? 4
+                                 : 8;
+    std::memcpy(&V_I8(&shallow), V_BYREF(source), size);
+    hr = VariantCopy(&value, &shallow);
+  }
+  if (FAILED(hr)) return hr;
+  hr = VariantClear(destination);
+  if (FAILED(hr)) {
+    VariantClear(&value);
+    return hr;
+  }
+  *destination = value;
+  return S_OK;
+}
+
+HRESULT VariantChangeTypeEx(VARIANTARG* destination, const VARIANTARG* source, LCID lcid,
+                            USHORT flags, VARTYPE vt) {
+  if (vt == VT_CLSID) return DISP_E_BADVARTYPE;
+  HRESULT hr = ValidateType(V_VT(source));
+  if (FAILED(hr)) return hr;
+  hr = ValidateType(vt);
+  if (FAILED(hr)) return hr;
+  if (V_ISBYREF(source) && !V_BYREF(source)) return DISP_E_TYPEMISMATCH;
+  VARIANT from;
+  VariantInit(&from);
+  hr = VariantCopyInd(&from, source);
+  if (FAILED(hr)) return hr;
+  VARIANT result;
+  VariantInit(&result);
+  if (V_ISARRAY(&from) || (vt & VT_ARRAY)) {
+    hr = V_VT(&from) == vt ? VariantCopy(&result, &from) : DISP_E_TYPEMISMATCH;
+  } else if (vt & VT_BYREF) {
+    hr = DISP_E_TYPEMISMATCH;
+  } else {
+    hr = Coerce(result, from, lcid, flags, vt);
+  }
+  if (SUCCEEDED(hr)) {
+    hr = VariantClear(destination);
+    if (SUCCEEDED(hr)) {
+      *destination = result;
+      VariantInit(&result);
+    }
+  }
+  VariantClear(&result);
+  VariantClear(&from);
+  return hr;
+}
+
+HRESULT VariantChangeType(VARIANTARG* destination, const VARIANTARG* source, USHORT flags,
+                          VARTYPE vt) {
+  return VariantChangeTypeEx(destination, source, LOCALE_USER_DEFAULT, flags, vt);
+}
