@@ -130,6 +130,47 @@ TEST_F(Host, MediumRulesAndQueryGetData) {
   EXPECT_NE(host_->QueryGetData(nullptr), S_OK);
 }
 
+// The host's window procedure behind a window of the test's own class, so that each
+// message of its table can be sent without a sheet.
+HWND WindowFor(CADObjectPropertyWnd* host) {
+  static const ATOM atom = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = CADObjectPropertyWnd::HiddenWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QuorvelHiddenProcTest";
+    return ::RegisterClassW(&wc);
+  }();
+  if (!atom) return nullptr;
+  return ::CreateWindowExW(0, L"QuorvelHiddenProcTest", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr,
+                           ::GetModuleHandleW(nullptr), host);
+}
+
+TEST_F(Host, HiddenWindowMessageTable) {
+  const HWND window = WindowFor(host_.get());
+  ASSERT_NE(window, nullptr);
+  // WM_NCCREATE stored the host at full pointer width.
+  EXPECT_EQ(::GetWindowLongPtrW(window, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(host_.get()));
+  EXPECT_EQ(host_->ChangedFlag(), 0);
+  EXPECT_EQ(::SendMessageW(window, WM_DSA_SHEET_CLOSE_NOTIFY, 0xCDCDCDCD, 0), 0);
+  EXPECT_EQ(::SendMessageW(window, WM_DSA_SHEET_CREATE_NOTIFY, 0, 0), 0);  // null block
+  EXPECT_EQ(::SendMessageW(window, WM_USER + 1105, 0, 0), 0);              // 2129
+  EXPECT_EQ(::SendMessageW(window, WM_USER + 1106, 0, 0), 0);              // 2130
+  EXPECT_EQ(::SendMessageW(window, WM_ADSPROP_NOTIFY_EXIT, 0, 0), 0);
+  EXPECT_EQ(host_->ChangedFlag(), 0);
+  ::SendMessageW(window, WM_ADSPROP_NOTIFY_CHANGE, 0, 0);
+  EXPECT_EQ(host_->ChangedFlag(), 1);
+  ::SendMessageW(window, WM_ADSPROP_NOTIFY_APPLY, 0, 0);
+  EXPECT_EQ(host_->ChangedFlag(), 1);
+  ::DestroyWindow(window);
+
+  const auto other = ComPtr<CADObjectPropertyWnd>(new CADObjectPropertyWnd(::GetModuleHandleW(nullptr), nullptr));
+  const HWND second = WindowFor(other.get());
+  ASSERT_NE(second, nullptr);
+  ::SendMessageW(second, WM_ADSPROP_NOTIFY_APPLY, 0, 0);
+  EXPECT_EQ(other->ChangedFlag(), 1);
+  ::DestroyWindow(second);
+}
+
 // The version that the replaced query reports.
 OSVERSIONINFOW g_version;
 BOOL g_versionOk;
