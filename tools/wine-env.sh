@@ -8,4 +8,4 @@ export WINEPREFIX="$QUORVEL_WINE_DIR/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
 # The string cache could hand a freed string back and hide a use after free.
 export OANOCACHE=1
-export DISPLAY=":$(cat "$QUORVEL_WINE_DIR/display")"
+export DISPLAY="$(cat "$QUORVEL_WINE_DIR/display")"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # wine-session.sh start|stop DIR
+# QUORVEL_USE_DISPLAY=:0 uses that display instead of a private Xvfb one.
 # One Xvfb display and one Wine prefix per build tree. Every Wine process of the
 # tree runs with this display, so the wineserver never holds a desktop without one.
 set -euo pipefail
@@ -10,7 +11,7 @@ export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
 
 stop() {
   if [ -f "$dir/display" ]; then
-    DISPLAY=":$(cat "$dir/display")" wineserver -k 2>/dev/null || true
+    DISPLAY="$(cat "$dir/display")" wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
   fi
   if [ -f "$dir/xvfb.pid" ]; then
@@ -27,6 +28,11 @@ start) ;;
 esac
 
 stop
+if [ -n "${QUORVEL_USE_DISPLAY:-}" ]; then
+  # A person's own display: windows appear there, and no Xvfb is started.
+  echo "$QUORVEL_USE_DISPLAY" >"$dir/display"
+  export DISPLAY="$QUORVEL_USE_DISPLAY"
+else
 # A free display: the lock file tells Xvfb's own claim; flock keeps two trees apart.
 exec 9>/tmp/.quorvel-xvfb.lock
 flock 9
@@ -37,8 +43,9 @@ echo $! >"$dir/xvfb.pid"
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 flock -u 9
 [ -e "/tmp/.X11-unix/X$n" ] || { echo "Xvfb did not start" >&2; cat "$dir/xvfb.log" >&2; exit 1; }
-echo "$n" >"$dir/display"
+echo ":$n" >"$dir/display"
 export DISPLAY=":$n"
+fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >"$dir/wineboot.log" 2>&1
@@ -50,4 +57,4 @@ fi
 # Keep one server for the whole run; every later process joins it.
 setsid wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
-echo "wine session on display :$n, prefix $WINEPREFIX"
+echo "wine session on display $DISPLAY, prefix $WINEPREFIX"
