@@ -343,6 +343,22 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
   }
   if (from == VT_NULL || from == VT_ERROR || from == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
   if (from == VT_DISPATCH && !V_DISPATCH(&src)) return DISP_E_BADVARTYPE;
+  // Between integers of one width the platform keeps the bits: -1 becomes 65535.
+  const auto width = [](VARTYPE t) -> int {
+    switch (t) {
+      case VT_I1: case VT_UI1: return 1;
+      case VT_I2: case VT_UI2: case VT_BOOL: return 2;
+      case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: return 4;
+      case VT_I8: case VT_UI8: return 8;
+      default: return 0;
+    }
+  };
+  if (width(from) != 0 && width(from) == width(vt) && vt != VT_BOOL) {
+    V_VT(&out) = vt;
+    V_I8(&out) = 0;
+    std::memcpy(&V_I8(&out), &V_I8(&src), static_cast<std::size_t>(width(vt)));
+    return S_OK;
+  }
   Number n;
   HRESULT hr = NumberOf(src, lcid, n, vt);
   if (FAILED(hr)) return hr;
@@ -368,7 +384,10 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
     case VT_DATE: {
       if (from == VT_BSTR) return DISP_E_TYPEMISMATCH;  // date texts are not read here
       const double r = n.AsReal();
-      if (r <= -657435.0 || r >= 2958466.0) return DISP_E_OVERFLOW;
+      // The platform checks the date range for these sources only.
+      if (from != VT_CY && from != VT_R4 && from != VT_DECIMAL && (r <= -657435.0 || r >= 2958466.0)) {
+        return DISP_E_OVERFLOW;
+      }
       V_DATE(&out) = r;
       return S_OK;
     }
