@@ -119,6 +119,7 @@ struct GeneralPage : Counted {
   IADs* object = nullptr;  // one reference of the page's own
   HWND hidden = nullptr;
   bool loading = false;
+  bool dirty = false;  // the platform's pages write, and report an apply, only after an edit
   std::vector<WORD> dialog = GeneralTemplate();
   ~GeneralPage() {
     if (object) object->Release();
@@ -151,12 +152,18 @@ INT_PTR CALLBACK GeneralProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_COMMAND:
       if (state && !state->loading && LOWORD(wp) == kIdDescription && HIWORD(wp) == EN_CHANGE) {
+        state->dirty = true;
         ::SendMessageW(::GetParent(page), PSM_CHANGED, reinterpret_cast<WPARAM>(page), 0);
         ::SendMessageW(state->hidden, kNotifyChange, 0, 0);
       }
       return FALSE;
     case WM_NOTIFY:
       if (state && reinterpret_cast<NMHDR*>(lp)->code == static_cast<UINT>(PSN_APPLY)) {
+        if (!state->dirty) {
+          ::SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+          return TRUE;
+        }
+        state->dirty = false;
         wchar_t text[1024] = {};
         ::GetDlgItemTextW(page, kIdDescription, text, 1024);
         VARIANT v;
