@@ -198,7 +198,7 @@ std::string FormatR8Text(double value) {
   // The exponent after rounding to five significant digits decides the notation.
   std::snprintf(buffer, sizeof buffer, "%.4e", value);
   const char* e_mark = std::strchr(buffer, 'e');
-  const int exponent = e_mark ? std::atoi(e_mark + 1) : 0;
+  const int exponent = e_mark ? static_cast<int>(std::strtol(e_mark + 1, nullptr, 10)) : 0;
   std::string text;
   if (exponent < -1 || exponent > 4) {
     std::string mantissa(buffer, static_cast<std::size_t>(e_mark - buffer));

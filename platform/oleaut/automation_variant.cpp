@@ -218,7 +218,7 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
 HRESULT NumberOf(const VARIANT& src, LCID lcid, Number& n, VARTYPE target) {
   switch (V_VT(&src)) {
     case VT_EMPTY: n.kind = Number::kInt; n.i = 0; return S_OK;
-    case VT_I1: n.i = V_I1(&src); return S_OK;
+    case VT_I1: n.i = V_I1(&src); return S_OK;  // NOLINT(bugprone-signed-char-misuse,cert-str34-c): VT_I1 is signed
     case VT_I2: n.i = V_I2(&src); return S_OK;
     case VT_I4: n.i = V_I4(&src); return S_OK;
     case VT_INT: n.i = V_INT(&src); return S_OK;
