@@ -13,14 +13,6 @@
 namespace quorvel {
 namespace {
 
-std::u16string BstrText(BSTR text) {
-  if (!text) return {};
-  const auto* units = reinterpret_cast<const char16_t*>(text);
-  const UINT length = SysStringLen(text);
-  std::u16string out;
-  for (UINT i = 0; i < length && units[i] != 0; ++i) out += units[i];
-  return out;
-}
 
 // Gives the caller's variant back whatever the working one holds when the call ends.
 class WorkingVariant {

@@ -3,7 +3,6 @@
 #include "util/variant_convert.h"
 
 namespace quorvel {
-namespace {
 
 std::u16string BstrText(BSTR text) {
   if (!text) return {};
@@ -13,6 +12,8 @@ std::u16string BstrText(BSTR text) {
   for (UINT i = 0; i < length && units[i] != 0; ++i) out += units[i];
   return out;
 }
+
+namespace {
 
 }  // namespace
 

@@ -9,6 +9,9 @@
 namespace quorvel {
 
 // Empty text for every value that yields no text; `value` is never changed.
+// A platform string's text: up to its first zero unit; a null string is empty.
+std::u16string BstrText(BSTR text);
+
 std::u16string VariantToText(const VARIANT& value);
 
 // The text of every element of a one-dimensional array, one entry an element. The
