@@ -21,13 +21,21 @@ HANDLE StartWithCreateThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
   return ::CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
 }
 
-HRESULT RunWizardSteps(CreateObjWizardParams& params) {
+HRESULT BindWithADsGetObject(const wchar_t* path, IADsContainer** container) {
+  return ::ADsGetObject(path, IID_IADsContainer, reinterpret_cast<void**>(container));
+}
+
+HRESULT CreateWithCoCreateInstance(IDsAdminCreateObj** wizard) {
+  return ::CoCreateInstance(CLSID_DsAdminCreateObj, nullptr, CLSCTX_INPROC_SERVER, IID_IDsAdminCreateObj,
+                            reinterpret_cast<void**>(wizard));
+}
+
+HRESULT RunWizardSteps(CreateObjWizardParams& params, const CreateWizardPlatform& platform) {
   ComPtr<IADsContainer> container;
-  HRESULT hr = ::ADsGetObject(params.containerPath.c_str(), IID_IADsContainer, container.put_void());
+  HRESULT hr = platform.bindContainer(params.containerPath.c_str(), container.put());
   if (FAILED(hr)) return hr;
   ComPtr<IDsAdminCreateObj> wizard;
-  hr = ::CoCreateInstance(CLSID_DsAdminCreateObj, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_IDsAdminCreateObj, wizard.put_void());
+  hr = platform.createWizard(wizard.put());
   if (FAILED(hr)) return hr;
   const std::u16string className = ClassNameForObjectType(params.objectType);
   hr = wizard->Initialize(container.get(), nullptr, reinterpret_cast<const wchar_t*>(className.c_str()));
@@ -39,14 +47,22 @@ HRESULT RunWizardSteps(CreateObjWizardParams& params) {
 
 // The rendering of one attribute, trimmed; empty when the read failed.
 std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT& hr) {
-  BSTR name = ::SysAllocString(attribute);
-  if (!name) throw std::bad_alloc();
-  VARIANT value;
-  ::VariantInit(&value);
-  hr = object.GetEx(name, &value);
-  std::u16string text = VariantToText(value);
-  ::VariantClear(&value);
-  ::SysFreeString(name);
+  // Freed also when rendering runs out of memory.
+  struct Read {
+    BSTR name = nullptr;
+    VARIANT value;
+    Read() { ::VariantInit(&value); }
+    Read(const Read&) = delete;
+    Read& operator=(const Read&) = delete;
+    ~Read() {
+      ::VariantClear(&value);
+      ::SysFreeString(name);
+    }
+  } read;
+  read.name = ::SysAllocString(attribute);
+  if (!read.name) throw std::bad_alloc();
+  hr = object.GetEx(read.name, &read.value);
+  std::u16string text = VariantToText(read.value);
   text.resize(std::u16string_view(text.c_str()).size());
   return text.empty() ? text : TrimValueText(text);
 }
@@ -74,11 +90,19 @@ void PublishRecord(const CreateObjResultRecord& record) {
 
 }  // namespace
 
-DWORD WINAPI CreateObjWizardThread(void* parameter) {
-  auto& params = *static_cast<CreateObjWizardParams*>(parameter);
+const CreateWizardPlatform& PlatformCreateWizard() {
+  static const CreateWizardPlatform platform{BindWithADsGetObject, CreateWithCoCreateInstance};
+  return platform;
+}
+
+void RunCreateObjWizardWorker(CreateObjWizardParams& params, const CreateWizardPlatform& platform) {
   // A failed CoInitialize does not stop the worker; the calls after it fail on their own.
   const ComApartment apartment;
-  params.result = MapCreateResult(RunWizardSteps(params));
+  params.result = MapCreateResult(RunWizardSteps(params, platform));
+}
+
+DWORD WINAPI CreateObjWizardThread(void* parameter) {
+  RunCreateObjWizardWorker(*static_cast<CreateObjWizardParams*>(parameter), PlatformCreateWizard());
   return 0;
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+struct IDsAdminCreateObj;
+
 namespace quorvel {
 
 // Runs the platform's creation wizard for a new object of `objectType` in the
@@ -31,6 +33,21 @@ struct CreateObjWizardParams {
 
 // The worker: its own apartment, the bind, the wizard. The outcome is in `result`.
 DWORD WINAPI CreateObjWizardThread(void* params);
+
+// The two objects the worker gets from the platform: the container, bound by its
+// path, and the wizard component. Replaceable so that tests can hand the worker
+// fakes of both.
+struct CreateWizardPlatform {
+  HRESULT (*bindContainer)(const wchar_t* path, IADsContainer** container);
+  HRESULT (*createWizard)(IDsAdminCreateObj** wizard);
+};
+
+// ADsGetObject and CoCreateInstance of the directory creation wizard.
+const CreateWizardPlatform& PlatformCreateWizard();
+
+// The worker's whole body, run on the calling thread: CreateObjWizardThread is this
+// with the platform's objects.
+void RunCreateObjWizardWorker(CreateObjWizardParams& params, const CreateWizardPlatform& platform);
 
 // Starts the worker; a null handle with the thread's last error set is failure.
 // Replaceable so that tests can make thread creation fail.

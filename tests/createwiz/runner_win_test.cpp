@@ -3,6 +3,7 @@
 #include "createwiz/create_result.h"
 #include "createwiz/runner_win.h"
 
+#include "createwiz/runner_fakes_win.h"
 #include "support/text.h"
 
 #include <gtest/gtest.h>
@@ -15,62 +16,11 @@
 namespace quorvel {
 namespace {
 
-// A new object whose attributes are single values, or read failures.
-class FakeObject final : public IADs {
- public:
-  std::map<std::wstring, std::wstring> values;
-  std::map<std::wstring, HRESULT> failures;
-  std::vector<std::wstring> reads;
-  LONG refs = 1;
-
-  HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IADs) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG WINAPI AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG WINAPI Release() override { return static_cast<ULONG>(--refs); }
-  HRESULT WINAPI GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT WINAPI GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT WINAPI GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT WINAPI Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT WINAPI get_Name(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI get_Class(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI get_GUID(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI get_ADsPath(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI get_Parent(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI get_Schema(BSTR*) override { return E_NOTIMPL; }
-  HRESULT WINAPI GetInfo() override { return E_NOTIMPL; }
-  HRESULT WINAPI SetInfo() override { return E_NOTIMPL; }
-  HRESULT WINAPI Get(BSTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT WINAPI Put(BSTR, VARIANT) override { return E_NOTIMPL; }
-  HRESULT WINAPI PutEx(LONG, BSTR, VARIANT) override { return E_NOTIMPL; }
-  HRESULT WINAPI GetInfoEx(VARIANT, LONG) override { return E_NOTIMPL; }
-  HRESULT WINAPI GetEx(BSTR name, VARIANT* out) override {
-    reads.emplace_back(name);
-    if (const auto f = failures.find(name); f != failures.end()) return f->second;
-    const auto v = values.find(name);
-    if (v == values.end()) return E_FAIL;
-    // GetEx gives every value as an array, one element for a single value.
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 1);
-    VARIANT element;
-    ::VariantInit(&element);
-    V_VT(&element) = VT_BSTR;
-    V_BSTR(&element) = ::SysAllocString(v->second.c_str());
-    LONG index = 0;
-    ::SafeArrayPutElement(array, &index, &element);
-    ::VariantClear(&element);
-    V_VT(out) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(out) = array;
-    return S_OK;
-  }
-};
+using test::ClipboardBlock;
+using test::FakeObject;
+using test::Field;
+using test::SeedClipboard;
+UINT Format() { return test::RecordFormat(); }
 
 // What the played worker stores.
 struct Outcome {
@@ -103,45 +53,6 @@ HANDLE FailToStart(LPTHREAD_START_ROUTINE, void*) {
   return nullptr;
 }
 
-UINT Format() {
-  return ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
-}
-
-// Puts a marker text on the clipboard under the record's format and under text.
-void SeedClipboard() {
-  ASSERT_TRUE(::OpenClipboard(nullptr));
-  ::EmptyClipboard();
-  for (const UINT format : {Format(), static_cast<UINT>(CF_UNICODETEXT)}) {
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(L"seed"));
-    std::memcpy(::GlobalLock(block), L"seed", sizeof(L"seed"));
-    ::GlobalUnlock(block);
-    ::SetClipboardData(format, block);
-  }
-  ::CloseClipboard();
-}
-
-std::vector<std::uint8_t> ClipboardBlock(UINT format) {
-  std::vector<std::uint8_t> bytes;
-  if (!::OpenClipboard(nullptr)) return bytes;
-  if (HANDLE data = ::GetClipboardData(format)) {
-    const auto* p = static_cast<const std::uint8_t*>(::GlobalLock(data));
-    bytes.assign(p, p + ::GlobalSize(data));
-    ::GlobalUnlock(data);
-  }
-  ::CloseClipboard();
-  return bytes;
-}
-
-std::u16string Field(const std::vector<std::uint8_t>& bytes, std::size_t offset, std::size_t units) {
-  std::u16string text;
-  for (std::size_t i = 0; i < units && offset + 2 * i + 1 < bytes.size(); ++i) {
-    const auto unit = static_cast<char16_t>(bytes[offset + 2 * i] | (bytes[offset + 2 * i + 1] << 8));
-    if (unit == 0) break;
-    text += unit;
-  }
-  return text;
-}
-
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -149,7 +60,7 @@ class RunnerTest : public ::testing::Test {
                       {L"name", L"Ann Lee"},
                       {L"sAMAccountName", L"alee"}};
     g_outcome = Outcome{S_OK, &object_};
-    SeedClipboard();
+    ASSERT_TRUE(SeedClipboard());
   }
   HRESULT Run() { return RunCreateObjectWizardWith(StartPlayedWorker, L"OU=Staff,DC=example,DC=com", 0, L"x"); }
   FakeObject object_;
