@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# wizard_e2e.sh BUILD_DIR SLAPD_DIR: quorvel.exe's creation job over the stand-in
+# wizard and directory, the wizard filled in with xdotool as a person would. Each
+# scenario checks the 32-bit exit status, what is on the clipboard afterwards (read
+# back by qvrecord.exe, a program of its own, as the console would read it), what
+# landed in slapd, and that quorvel.exe released every object the stand-ins handed out.
+set -uo pipefail
+build=$1; slapd_dir=$2
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../tools" && pwd)
+. "$tools/wine-env.sh" || exit 1
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+shots="$build/test-artifacts/e2e"; mkdir -p "$shots"
+server=$(cat "$slapd_dir/server")
+staff='OU=Staff,DC=example,DC=com'
+failures=0; passed=0
+
+qvrecord() { wine "$(winpath "$build/tools/record/qvrecord.exe")" "$@" 2>/dev/null | tr -d '\r'; }
+ldap() { "$@" -x -H "ldap://$server" >/dev/null 2>&1; }
+attribute() {  # DN ATTRIBUTE: its values in slapd, one a line
+  ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://$server" -b "$1" -s base "$2" 2>/dev/null | sed -n "s/^$2: //p"
+}
+
+# The seed has an Ann Lee already; she makes room for the one the wizard creates
+# and comes back afterwards, so that the other tests find the directory as seeded.
+ann="CN=Ann Lee,$staff"
+seeded_ann=$(mktemp)
+ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://$server" -b "$ann" -s base >"$seeded_ann" 2>/dev/null
+unregistered=0
+restore() {
+  if [ "$unregistered" = 1 ]; then
+    "$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/standins" "$server" >/dev/null
+  fi
+  if [ -s "$seeded_ann" ]; then
+    ldap ldapdelete "$ann"
+    ldap ldapadd -f "$seeded_ann"
+  fi
+  rm -f "$seeded_ann"
+}
+trap restore EXIT
+
+# run NAME EXPECTED-STATUS TAIL DRIVE MODULES: MODULES are the stand-ins that must
+# report in the ledger (each with nothing outstanding).
+run() {
+  local name=$1 expected=$2 tail=$3 drive=$4 modules=$5
+  local ledger="$shots/wizard-$name.ledger"; rm -f "$ledger"
+  local status_file; status_file=$(mktemp)
+  qvrecord --seed "seed-$name"
+  local started=$SECONDS
+  # No blanks in these tails: each goes to qvlaunch as one word and on verbatim.
+  QUORVEL_STANDIN_LEDGER="$(winpath "$ledger")" timeout 90 wine "$(winpath "$build/tools/launcher/qvlaunch.exe")" \
+    "$(winpath "$build/app/quorvel.exe")" "$tail" >"$status_file" 2>/dev/null &
+  launched=$!
+  problem=""
+  "$drive" "$name" || problem="$problem; driving failed"
+  wait "$launched"
+  local status; status=$(tr -d '\r\n' <"$status_file"); rm -f "$status_file"
+  [ "$status" = "$expected" ] || problem="$problem; exit status $status, expected $expected"
+  local module
+  for module in $modules; do
+    grep -q "^$module pid=" "$ledger" 2>/dev/null || problem="$problem; no ledger line from $module"
+  done
+  if [ -f "$ledger" ] && grep -v ' objects=0 references=0 locks=0$' "$ledger" | grep -q .; then
+    problem="$problem; outstanding: $(grep -v ' objects=0 references=0 locks=0$' "$ledger" | tr '\n' ' ')"
+  fi
+  "check_${name//-/_}" || true
+  if [ -n "$problem" ]; then
+    echo "FAILED $name: ${problem#; }"; failures=$((failures + 1))
+  else
+    echo "ok $name ($status, $((SECONDS - started)) s)"; passed=$((passed + 1))
+  fi
+}
+
+# Clipboard checks, run after each scenario; they add to $problem.
+expect_record() {  # DN NAME ACCOUNT
+  local got; got=$(qvrecord)
+  local want; want=$(printf 'distinguishedName: %s\nname: %s\nsAMAccountName: %s' "$1" "$2" "$3")
+  [ "$got" = "$want" ] || problem="$problem; record on the clipboard: $(echo "$got" | tr '\n' '|')"
+}
+expect_seed() {  # NAME: the clipboard as it was before the run
+  local seed="seed-$1"
+  local got; got=$(qvrecord)
+  # qvrecord --seed cuts the mark to the account field's 16 units.
+  local want; want=$(printf 'distinguishedName: %s\nname: %s\nsAMAccountName: %s' "$seed" "$seed" "${seed:0:16}")
+  [ "$got" = "$want" ] || problem="$problem; the record was replaced: $(echo "$got" | tr '\n' '|')"
+  expect_text "$1"
+}
+expect_text() {  # NAME: the text put there before the run survives, the clipboard is not emptied
+  [ "$(qvrecord --text)" = "text: seed-$1" ] || problem="$problem; clipboard text now \"$(qvrecord --text)\""
+}
+expect_in_slapd() {  # DN CLASS ACCOUNT
+  attribute "$1" objectClass | grep -qx "$2" || problem="$problem; $1 is not a $2 in slapd"
+  [ "$(attribute "$1" sAMAccountName)" = "$3" ] || problem="$problem; $1 has account \"$(attribute "$1" sAMAccountName)\""
+}
+
+# Drivers: what a person does while quorvel.exe runs.
+wizard_window() {  # CLASS
+  timeout 40 xdotool search --sync --name "^New Object - $1\$" 2>/dev/null | head -1
+}
+fill() {  # SHOT CLASS NAME ACCOUNT KEY
+  local win; win=$(wizard_window "$2")
+  [ -n "$win" ] || return 1
+  sleep 0.5
+  # Real key events to the focused window: sent events would lose the shift state.
+  xdotool windowfocus --sync "$win" 2>/dev/null || true
+  xdotool type --delay 20 "$3"
+  xdotool key Tab
+  xdotool type --delay 20 "$4"
+  sleep 0.3; import -window root "$shots/wizard-$1.png" 2>/dev/null
+  xdotool key "$5"
+}
+no_wizard() {  # the job ends without a wizard ever showing
+  local i
+  for i in $(seq 80); do
+    xdotool search --name '^New Object - ' >/dev/null 2>&1 && return 1
+    kill -0 "$launched" 2>/dev/null || return 0
+    sleep 0.25
+  done
+  return 1
+}
+
+drive_user() { fill "$1" user "Ann Lee" alee Return; }
+check_user() {
+  expect_record "CN=Ann Lee,$staff" "Ann Lee" alee
+  expect_text user
+  expect_in_slapd "$ann" user alee
+}
+drive_cancel() { fill "$1" user "Nobody Made" nobody Escape; }
+check_cancel() {
+  expect_seed cancel
+  [ -z "$(attribute "CN=Nobody Made,$staff" cn)" ] || problem="$problem; the cancelled object is in slapd"
+}
+drive_group() { fill "$1" group "Wizard Group" wizgroup Return; }
+check_group() {
+  expect_record "CN=Wizard Group,$staff" "Wizard Group" wizgroup
+  expect_in_slapd "CN=Wizard Group,$staff" group wizgroup
+}
+drive_computer() { fill "$1" computer WIZPC01 'WIZPC01$' Return; }
+check_computer() {
+  expect_record "CN=WIZPC01,$staff" WIZPC01 'WIZPC01$'
+  expect_in_slapd "CN=WIZPC01,$staff" computer 'WIZPC01$'
+}
+# The wizard's own failure: the name is taken.
+drive_name_taken() { fill "$1" user "Bob Stone" bstone2 Return; }
+check_name_taken() {
+  expect_seed name-taken
+  [ "$(attribute "CN=Bob Stone,$staff" sAMAccountName)" = bstone ] || problem="$problem; Bob Stone was changed"
+}
+check_unknown_type() { expect_seed unknown-type; }
+check_no_container() { expect_seed no-container; }
+check_not_registered() { expect_seed not-registered; }
+check_malformed() { expect_seed malformed; }
+
+ldap ldapdelete "$ann"
+run user 0x00000000 "/adcreateobjwiz:$staff|0" drive_user "quorvel_dsadmin quorvel_adsldp"
+run cancel 0x00000001 "/adcreateobjwiz:$staff|0" drive_cancel "quorvel_dsadmin quorvel_adsldp"
+run group 0x00000000 "/adcreateobjwiz:$staff|1" drive_group "quorvel_dsadmin quorvel_adsldp"
+run computer 0x00000000 "/adcreateobjwiz:$staff|2" drive_computer "quorvel_dsadmin quorvel_adsldp"
+run name-taken 0x80071392 "/adcreateobjwiz:$staff|0" drive_name_taken "quorvel_dsadmin quorvel_adsldp"
+# Type 3 reaches the wizard as an empty class name, which its Initialize refuses.
+run unknown-type 0x80070057 "/adcreateobjwiz:$staff|3" no_wizard "quorvel_dsadmin quorvel_adsldp"
+run no-container 0x80072030 "/adcreateobjwiz:OU=Nowhere,DC=example,DC=com|0" no_wizard "quorvel_adsldp"
+run malformed 0x00000057 "/adcreateobjwiz:$staff" no_wizard ""
+unregistered=1
+"$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/standins" "$server" --without wizard >/dev/null
+run not-registered 0x80004002 "/adcreateobjwiz:$staff|0" no_wizard "quorvel_adsldp"
+"$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/standins" "$server" >/dev/null && unregistered=0
+
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
