@@ -2,6 +2,8 @@
 //   qvrecord              prints the three names of the record on the clipboard
 //                         (exit 1 when there is none)
 //   qvrecord --text       prints the clipboard's text
+//   qvrecord --clear      empties the clipboard, so that a stale record cannot be
+//                         taken for a new one
 //   qvrecord --seed MARK  empties the clipboard and puts MARK on it as text and as
 //                         a record with MARK in every field, so that a script can
 //                         tell afterwards whether either was replaced
@@ -106,6 +108,16 @@ int Seed(const std::wstring& mark) {
   return status;
 }
 
+int Clear() {
+  HWND owner = ::CreateWindowExW(0, L"STATIC", L"qvrecord", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                 nullptr);
+  if (!::OpenClipboard(owner)) return 2;
+  const int status = ::EmptyClipboard() ? 0 : 2;
+  ::CloseClipboard();
+  if (owner) ::DestroyWindow(owner);
+  return status;
+}
+
 int PrintText() {
   if (!::OpenClipboard(nullptr)) return 2;
   std::wstring text;
@@ -131,8 +143,9 @@ int PrintText() {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"--seed") == 0) return Seed(argv[2]);
   if (argc == 2 && std::wcscmp(argv[1], L"--text") == 0) return PrintText();
+  if (argc == 2 && std::wcscmp(argv[1], L"--clear") == 0) return Clear();
   if (argc != 1) {
-    std::fputs("usage: qvrecord [--text | --seed MARK]\n", stderr);
+    std::fputs("usage: qvrecord [--text | --clear | --seed MARK]\n", stderr);
     return 2;
   }
   CreatedObject created;
