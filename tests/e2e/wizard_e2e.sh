@@ -110,8 +110,8 @@ fill() {  # SHOT CLASS NAME ACCOUNT KEY
   xdotool key "$5"
 }
 no_wizard() {  # the job ends without a wizard ever showing
-  local i
-  for i in $(seq 80); do
+  local _
+  for _ in $(seq 80); do
     xdotool search --name '^New Object - ' >/dev/null 2>&1 && return 1
     kill -0 "$launched" 2>/dev/null || return 0
     sleep 0.25
