@@ -67,12 +67,20 @@ std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT
   return text.empty() ? text : TrimValueText(text);
 }
 
+}  // namespace
+
+const ClipboardCalls& PlatformClipboard() {
+  static const ClipboardCalls calls{::GlobalAlloc, ::OpenClipboard, ::SetClipboardData, ::CloseClipboard};
+  return calls;
+}
+
 // Nothing here is reported: the job's result is the wizard's and the reads'.
-void PublishRecord(const CreateObjResultRecord& record) {
+void PublishRecord(const CreateObjResultRecord& record, const ClipboardCalls& calls) {
   const UINT format =
       ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
   if (format == 0) return;
-  UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, CreateObjResultRecord::kSize));
+  // Freed on every road but the one where the clipboard takes it.
+  UniqueHGlobal block(calls.alloc(GMEM_MOVEABLE, CreateObjResultRecord::kSize));
   if (!block) return;
   {
     const GlobalLockScope lock(block.get());
@@ -80,15 +88,13 @@ void PublishRecord(const CreateObjResultRecord& record) {
     std::memcpy(lock.get(), record.bytes.data(), CreateObjResultRecord::kSize);
   }
   // Not emptied: whatever else the console keeps on the clipboard stays there.
-  if (!::OpenClipboard(nullptr)) return;
-  if (::SetClipboardData(format, block.get())) {
+  if (!calls.open(nullptr)) return;
+  if (calls.set(format, block.get())) {
     // The clipboard owns the block from here on.
     static_cast<void>(block.release());
   }
-  ::CloseClipboard();
+  calls.close();
 }
-
-}  // namespace
 
 const CreateWizardPlatform& PlatformCreateWizard() {
   static const CreateWizardPlatform platform{BindWithADsGetObject, CreateWithCoCreateInstance};
@@ -136,7 +142,7 @@ HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* cont
   const std::u16string dn = ReadAttributeText(*object.get(), L"distinguishedName", ignored);
   const std::u16string name = ReadAttributeText(*object.get(), L"name", ignored);
   const std::u16string account = ReadAttributeText(*object.get(), L"sAMAccountName", result);
-  PublishRecord(BuildResultRecord(dn, name, account));
+  PublishRecord(BuildResultRecord(dn, name, account), PlatformClipboard());
   return result;
 }
 

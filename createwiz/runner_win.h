@@ -1,6 +1,7 @@
 // The creation wizard job.
 #pragma once
 
+#include "createwiz/create_result.h"
 #include "platform/wintypes.h"
 
 #include <objbase.h>
@@ -52,6 +53,20 @@ void RunCreateObjWizardWorker(CreateObjWizardParams& params, const CreateWizardP
 // Starts the worker; a null handle with the thread's last error set is failure.
 // Replaceable so that tests can make thread creation fail.
 using StartWorkerFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* parameter);
+
+// The calls that publish the record, replaceable so that tests can make the
+// clipboard refuse the block.
+struct ClipboardCalls {
+  HGLOBAL (*alloc)(UINT flags, SIZE_T bytes);
+  BOOL (*open)(HWND owner);
+  HANDLE (*set)(UINT format, HANDLE block);
+  BOOL (*close)();
+};
+const ClipboardCalls& PlatformClipboard();
+
+// Puts the record on the clipboard under its registered format, without emptying
+// it first. Reports nothing; a block the clipboard did not take is freed.
+void PublishRecord(const CreateObjResultRecord& record, const ClipboardCalls& calls);
 
 HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* containerDN,
                                   std::int32_t objectType, const wchar_t* thirdArgument);

@@ -122,6 +122,64 @@ TEST_F(RunnerTest, OnlyTheThirdReadDecidesTheResultAndTheRecordIsPublished) {
   EXPECT_EQ(object_.reads.size(), 3u);
 }
 
+// Publication with each clipboard call able to refuse: the block must be freed
+// unless the clipboard took it, and the clipboard closed whenever it was opened.
+struct Publication {
+  bool openSucceeds = true, setSucceeds = true;
+  HGLOBAL block = nullptr;
+  int opens = 0, sets = 0, closes = 0;
+} g_pub;
+
+HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) { return g_pub.block = ::GlobalAlloc(flags, bytes); }
+BOOL FakeOpen(HWND) {
+  ++g_pub.opens;
+  return g_pub.openSucceeds;
+}
+HANDLE FakeSet(UINT format, HANDLE block) {
+  ++g_pub.sets;
+  EXPECT_EQ(format, Format());
+  EXPECT_EQ(block, g_pub.block);
+  return g_pub.setSucceeds ? block : nullptr;
+}
+BOOL FakeClose() {
+  ++g_pub.closes;
+  return TRUE;
+}
+
+TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
+  const ClipboardCalls calls{RecordingAlloc, FakeOpen, FakeSet, FakeClose};
+  struct Row {
+    int line;
+    bool open, set;
+    int sets, closes;
+    bool freed;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, true, true, 1, 1, false},
+      {__LINE__, true, false, 1, 1, true},
+      {__LINE__, false, false, 0, 0, true},
+  };
+  const CreateObjResultRecord record = BuildResultRecord(u"CN=x", u"x", u"x");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    g_pub = Publication{row.open, row.set};
+    PublishRecord(record, calls);
+    ASSERT_NE(g_pub.block, nullptr);
+    EXPECT_EQ(g_pub.opens, 1);
+    EXPECT_EQ(g_pub.sets, row.sets);
+    EXPECT_EQ(g_pub.closes, row.closes);
+    EXPECT_EQ(::GlobalFlags(g_pub.block) == GMEM_INVALID_HANDLE, row.freed);
+    if (!row.freed) {
+      // Handed over whole: the 680 bytes of the record.
+      ASSERT_GE(::GlobalSize(g_pub.block), 680u);
+      const void* p = ::GlobalLock(g_pub.block);
+      EXPECT_EQ(std::memcmp(p, record.bytes.data(), 680), 0);
+      ::GlobalUnlock(g_pub.block);
+      ::GlobalFree(g_pub.block);  // no real clipboard took it
+    }
+  }
+}
+
 TEST(RunnerStart, ThreadCreationFailureGivesTheLastErrorAsHresult) {
   g_startError = 5;
   EXPECT_EQ(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L""), static_cast<HRESULT>(0x80070005));
