@@ -75,15 +75,19 @@ shot() { sleep 0.5; import -window root "$shots/$1.png" 2>/dev/null || true; }
 # The launcher (and so quorvel.exe) is still running.
 alive() { kill -0 "$launcher_pid" 2>/dev/null || { say quorvel.exe "ended early"; return 1; }; }
 
-# From the General page of the sheet WIN to its Members page, member INDEX chosen.
-choose_member() {  # WIN INDEX
+# Wine's modal sheet does not take ctrl+Tab: the tabs are reached as a person
+# without a mouse would, from the first field back to the tab row, then across.
+to_members() { keys "$1" alt+d shift+Tab Right; }
+to_general() { keys "$1" alt+m shift+Tab Left; }
+# pick WIN INDEX: on the Members page, the member at INDEX selected.
+pick() {
   local downs=() i
   for ((i = 0; i < $2; i++)); do downs+=(Down); done
-  keys "$1" ctrl+Tab alt+m Home "${downs[@]}"
+  keys "$1" alt+m Home "${downs[@]}"
 }
-# open_member WIN INDEX CAPTION: the member's sheet, found by its caption.
+# open_member WIN INDEX CAPTION: the member's sheet from the Members page, found by its caption.
 open_member() {
-  choose_member "$1" "$2"
+  pick "$1" "$2"
   keys "$1" alt+p
   window "$3"
 }
@@ -138,6 +142,7 @@ register_all() { "$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/stand
 member_captions() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
+  to_members "$win"
   nested=$(open_member "$win" 1 'BOB STONE - Properties') || return 1
   shot "$1-bob"
   keys "$nested" Escape; gone "$nested" || return 1
@@ -150,6 +155,7 @@ nested_value="Nested edit at $(date +%s)"
 nested_edit() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
+  to_members "$win"
   nested=$(open_member "$win" 1 'BOB STONE - Properties') || return 1
   sleep 0.5
   replace_description "$nested" "$nested_value"
@@ -161,9 +167,10 @@ nested_edit() {
 first_edit() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
+  to_members "$win"
   nested=$(open_member "$win" 0 'ANN LEE - Properties') || return 1
   keys "$nested" Escape; gone "$nested" || return 1
-  keys "$win" ctrl+shift+Tab
+  to_general "$win"
   replace_description "$win" "First sheet edit at $(date +%s)"
   shot "$1"
   keys "$win" Return
@@ -172,9 +179,13 @@ first_edit() {
 two_levels() {
   local win leads carla; win=$(window "$caption") || return 1
   sleep 1
+  to_members "$win"
   leads=$(open_member "$win" 2 'SALES LEADS - Properties') || return 1
   sleep 0.5
+  to_members "$leads"
   carla=$(open_member "$leads" 0 'CARLA DIAZ - Properties') || return 1
+  # Each sheet opens where its owner is; set them apart for the photograph.
+  xdotool windowmove "$leads" 160 110 2>/dev/null; xdotool windowmove "$carla" 320 200 2>/dev/null
   shot "$1"
   local open; open=$(sheets | sort | tr '\n' '|')
   [ "$open" = 'CARLA DIAZ - Properties|SALES LEADS - Properties|SALES TEAM - Properties|' ] ||
@@ -189,7 +200,8 @@ faults=name-at-end,no-terminator,odd-offset,short,wrap,null
 malformed() {
   local win kind nested; win=$(window "$caption") || return 1
   sleep 1
-  choose_member "$win" 0
+  to_members "$win"
+  pick "$win" 0
   for kind in ${faults//,/ }; do
     keys "$win" alt+p
     sleep 1.5
