@@ -151,7 +151,8 @@ member_captions() {
   keys "$win" Return
 }
 nested_value="Nested edit at $(date +%s)"
-# An edit applied in the member's sheet lands in slapd; only the first sheet's flag counts.
+# An edit applied in the member's sheet lands in slapd at Apply; OK there, then OK in
+# the first sheet: only the first sheet's flag counts.
 nested_edit() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
@@ -160,7 +161,12 @@ nested_edit() {
   sleep 0.5
   replace_description "$nested" "$nested_value"
   shot "$1"
-  keys "$nested" Return; gone "$nested" || return 1
+  keys "$nested" alt+a
+  sleep 1
+  local got; got=$(description "CN=Bob Stone,$staff")
+  [ "$got" = "$nested_value" ] || { say "$1" "after Apply slapd has \"$got\""; return 1; }
+  # Apply, greyed now, held the focus: back to the field, where Return means OK.
+  keys "$nested" alt+d Return; gone "$nested" || return 1
   keys "$win" Return
 }
 # A member's sheet opened and closed, then an edit in the first sheet: that one counts.
