@@ -292,7 +292,12 @@ void RequestSheet(HWND page, MembersPage& state, const std::wstring& dn) {
     RecordFault("QUORVEL_STANDIN_MALFORMED");
     return;
   }
-  const HWND sheet = ::GetParent(page);
+  HWND sheet = ::GetParent(page);
+  if (*fault == RequestFault::kStaleParent) {
+    // As if the page sent its request after its sheet had gone.
+    sheet = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, g_module, nullptr);
+    ::DestroyWindow(sheet);
+  }
   const std::wstring cls = ClassOf(dn);
   const std::u16string_view name = U16(dn);
   const std::vector<std::uint8_t> bytes =

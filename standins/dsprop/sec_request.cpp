@@ -36,6 +36,7 @@ std::optional<std::vector<RequestFault>> ParseRequestFaults(std::u16string_view 
       {u"name-at-end", RequestFault::kNameAtEnd}, {u"no-terminator", RequestFault::kNoTerminator},
       {u"odd-offset", RequestFault::kOddOffset},  {u"short", RequestFault::kShortBlock},
       {u"wrap", RequestFault::kWrappingOffset},   {u"null", RequestFault::kNoBlock},
+      {u"stale-parent", RequestFault::kStaleParent},
   };
   std::vector<RequestFault> out;
   if (list.empty()) return out;
@@ -77,6 +78,7 @@ std::vector<std::uint8_t> BuildSecPageRequest(std::uint64_t parentSheet, std::u1
   switch (fault) {
     case RequestFault::kNone:
     case RequestFault::kNoBlock:
+    case RequestFault::kStaleParent:
       break;
     case RequestFault::kNameAtEnd:
       offsetName = fromEntry0(b.size());

@@ -18,10 +18,11 @@ enum class RequestFault {
   kShortBlock,      // 47 bytes: one short of the fixed part
   kWrappingOffset,  // 32 + offsetName wraps round to byte 16 in 32-bit arithmetic
   kNoBlock,         // WPARAM 0
+  kStaleParent,     // well formed, but hwndParentSheet names a window that is gone
 };
 
 // The faults to play, one per request, from a comma-separated list of
-// name-at-end, no-terminator, odd-offset, short, wrap, null. Nothing for a list
+// name-at-end, no-terminator, odd-offset, short, wrap, null, stale-parent. Nothing for a list
 // with a word it does not know, so a typing error in a test cannot pass for a
 // well-formed request.
 std::optional<std::vector<RequestFault>> ParseRequestFaults(std::u16string_view list);
@@ -29,7 +30,8 @@ std::optional<std::vector<RequestFault>> ParseRequestFaults(std::u16string_view 
 // The bytes of the block: the fixed 48 bytes, then the title, the name and the
 // class, each zero-terminated. offsetTitle counts from the block's start;
 // offsetName and offsetClass count from the start of entry 0 (byte 32), as the
-// receiver reads them. Empty for kNoBlock.
+// receiver reads them. Empty for kNoBlock. For kStaleParent the caller passes
+// the stale handle: the bytes are those of a well-formed request.
 std::vector<std::uint8_t> BuildSecPageRequest(std::uint64_t parentSheet, std::u16string_view title,
                                               std::u16string_view name, std::u16string_view objectClass,
                                               RequestFault fault = RequestFault::kNone);

@@ -209,7 +209,7 @@ two_levels() {
   keys "$leads" Escape; gone "$leads" || return 1
   keys "$win" Return
 }
-faults=name-at-end,no-terminator,odd-offset,short,wrap,null
+faults=name-at-end,no-terminator,odd-offset,short,wrap,null,stale-parent
 # Each press of Properties sends the next malformed block: none may open a sheet or
 # end the program; the press after them opens the member's sheet as usual.
 malformed() {

@@ -353,22 +353,28 @@ TEST_F(MembersSheet, ListsTheMembersAndAsksForTheSelectedOnesSheet) {
 }
 
 TEST_F(MembersSheet, PlaysTheFaultsAskedForThenWellFormedRequests) {
-  ::SetEnvironmentVariableW(L"QUORVEL_STANDIN_MALFORMED", L"short,null,wrap");
+  ::SetEnvironmentVariableW(L"QUORVEL_STANDIN_MALFORMED", L"short,null,wrap,stale-parent");
   Open(kSalesTeam, L"group");
   ASSERT_EQ(pages_.size(), 2u);
   const HWND page = MembersPage();
-  for (int i = 0; i < 4; ++i) Press(page, 0);
+  for (int i = 0; i < 5; ++i) Press(page, 0);
   ::SetEnvironmentVariableW(L"QUORVEL_STANDIN_MALFORMED", nullptr);
-  ASSERT_EQ(requests_.blocks.size(), 4u);
+  ASSERT_EQ(requests_.blocks.size(), 5u);
   ASSERT_TRUE(requests_.blocks[0].has_value());
   EXPECT_EQ(requests_.blocks[0]->size(), 47u);
   EXPECT_FALSE(requests_.blocks[1].has_value());
   ASSERT_TRUE(requests_.blocks[2].has_value());
   EXPECT_EQ(DwordAt(*requests_.blocks[2], 40), 0xFFFFFFF0u);
   ASSERT_TRUE(requests_.blocks[3].has_value());
-  EXPECT_EQ(TextAt(*requests_.blocks[3], 32 + DwordAt(*requests_.blocks[3], 40)),
+  HWND parent = nullptr;
+  std::memcpy(&parent, requests_.blocks[3]->data(), sizeof parent);
+  EXPECT_TRUE(parent != nullptr && !::IsWindow(parent));
+  ASSERT_TRUE(requests_.blocks[4].has_value());
+  EXPECT_EQ(TextAt(*requests_.blocks[4], 32 + DwordAt(*requests_.blocks[4], 40)),
             L"CN=Ann Lee,OU=Staff,DC=example,DC=com");
-  EXPECT_EQ(requests_.freed, 3u);
+  std::memcpy(&parent, requests_.blocks[4]->data(), sizeof parent);
+  EXPECT_EQ(parent, sheet_);
+  EXPECT_EQ(requests_.freed, 4u);
 }
 
 TEST_F(MembersSheet, AnUnreadableFaultListSendsNothing) {

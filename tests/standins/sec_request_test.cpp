@@ -92,6 +92,8 @@ TEST(SecPageRequest, MalformedBlocksAreTheFaultsTheyName) {
     EXPECT_FALSE(name.has_value() && *name == kName);
   }
   EXPECT_TRUE(BuildSecPageRequest(kSheet, kTitle, kName, kClass, RequestFault::kNoBlock).empty());
+  // Only the handle that the caller passes makes this one a fault.
+  EXPECT_EQ(BuildSecPageRequest(kSheet, kTitle, kName, kClass, RequestFault::kStaleParent), good);
 }
 
 TEST(SecPageRequest, FaultListsFromTheEnvironment) {
@@ -104,9 +106,9 @@ TEST(SecPageRequest, FaultListsFromTheEnvironment) {
   const std::vector<Row> rows = {
       {__LINE__, u"", std::vector<F>{}},
       {__LINE__, u"short", std::vector<F>{F::kShortBlock}},
-      {__LINE__, u"name-at-end,no-terminator,odd-offset,short,wrap,null",
+      {__LINE__, u"name-at-end,no-terminator,odd-offset,short,wrap,null,stale-parent",
        std::vector<F>{F::kNameAtEnd, F::kNoTerminator, F::kOddOffset, F::kShortBlock, F::kWrappingOffset,
-                      F::kNoBlock}},
+                      F::kNoBlock, F::kStaleParent}},
       {__LINE__, u"wrap,wrap", std::vector<F>{F::kWrappingOffset, F::kWrappingOffset}},
       {__LINE__, u"short,bogus", std::nullopt},
       {__LINE__, u"short,", std::nullopt},
