@@ -1,14 +1,19 @@
 // The directory property page extension: reads which object to show and where
 // to report from the host's data object, and adds a General page that shows the
-// object's name and class and edits its description.
+// object's name and class and edits its description, and for a group a Members
+// page that opens the sheet of a member through the host.
+#include "standins/adsldp/ads_path.h"
 #include "standins/common/class_factory_win.h"
+#include "standins/dsprop/sec_request.h"
 
 #include <activeds.h>
 #include <commctrl.h>
 #include <dsclient.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +23,9 @@ namespace {
 constexpr UINT kNotifyChange = WM_USER + 1103;
 constexpr UINT kNotifyApply = WM_USER + 1104;
 constexpr UINT kNotifyExit = WM_USER + 1107;
+constexpr UINT kSheetCreateNotify = WM_USER + 6;  // WM_DSA_SHEET_CREATE_NOTIFY
 constexpr int kIdName = 1001, kIdClass = 1002, kIdDescription = 1003;
+constexpr int kIdMembers = 1011, kIdOpenMember = 1012;
 
 HINSTANCE g_module = nullptr;
 
@@ -93,22 +100,43 @@ void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, shor
   t.push_back(0);
 }
 
-// The General page's dialog, built in memory: labels, name, class, description.
-std::vector<WORD> GeneralTemplate() {
+// A page's dialog header, built in memory; its items follow.
+std::vector<WORD> PageTemplate(const wchar_t* title) {
   std::vector<WORD> t;
-  DLGTEMPLATE dlg{DS_SETFONT | WS_CHILD | WS_CAPTION, 0, 6, 0, 0, 252, 218};
+  DLGTEMPLATE dlg{DS_SETFONT | WS_CHILD | WS_CAPTION, 0, 0, 0, 0, 252, 218};
   AppendRaw(t, &dlg, sizeof dlg);
   t.push_back(0);  // no menu
   t.push_back(0);  // default class
-  Append(t, L"General");
+  Append(t, title);
   t.push_back(8);
   Append(t, L"MS Shell Dlg");
+  return t;
+}
+
+// Every AddItem raises the item count, which the header keeps at byte 8.
+void CountItems(std::vector<WORD>& t, WORD items) { t[4] = items; }
+
+// Labels, name, class, description.
+std::vector<WORD> GeneralTemplate() {
+  std::vector<WORD> t = PageTemplate(L"General");
   AddItem(t, 0, 7, 10, 60, 10, 0xFFFF, 0x0082, L"Name:");
   AddItem(t, 0, 70, 10, 175, 10, kIdName, 0x0082, L"");
   AddItem(t, 0, 7, 26, 60, 10, 0xFFFF, 0x0082, L"Class:");
   AddItem(t, 0, 70, 26, 175, 10, kIdClass, 0x0082, L"");
   AddItem(t, 0, 7, 44, 60, 10, 0xFFFF, 0x0082, L"&Description:");
   AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 70, 42, 175, 12, kIdDescription, 0x0081, L"");
+  CountItems(t, 6);
+  return t;
+}
+
+// The member list and the button that opens the selected member's sheet.
+std::vector<WORD> MembersTemplate() {
+  std::vector<WORD> t = PageTemplate(L"Members");
+  AddItem(t, 0, 7, 10, 238, 10, 0xFFFF, 0x0082, L"&Members:");
+  AddItem(t, WS_BORDER | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 7, 22, 238, 150, kIdMembers,
+          0x0083, L"");
+  AddItem(t, WS_TABSTOP | BS_PUSHBUTTON, 170, 178, 75, 14, kIdOpenMember, 0x0080, L"&Properties");
+  CountItems(t, 3);
   return t;
 }
 
@@ -192,6 +220,157 @@ UINT CALLBACK GeneralCallback(HWND, UINT msg, PROPSHEETPAGEW* psp) {
   return 1;
 }
 
+// The member DNs of a group, as GetEx gives them; none when it has no member.
+std::vector<std::wstring> Members(IADs* group) {
+  std::vector<std::wstring> out;
+  VARIANT v;
+  ::VariantInit(&v);
+  BSTR attr = ::SysAllocString(L"member");
+  if (SUCCEEDED(group->GetEx(attr, &v)) && v.vt == (VT_ARRAY | VT_VARIANT) && v.parray) {
+    LONG low = 0, high = -1;
+    ::SafeArrayGetLBound(v.parray, 1, &low);
+    ::SafeArrayGetUBound(v.parray, 1, &high);
+    for (LONG i = low; i <= high; ++i) {
+      VARIANT item;
+      ::VariantInit(&item);
+      if (SUCCEEDED(::SafeArrayGetElement(v.parray, &i, &item)) && item.vt == VT_BSTR) out.push_back(Bstr(item.bstrVal));
+      ::VariantClear(&item);
+    }
+  }
+  ::VariantClear(&v);
+  ::SysFreeString(attr);
+  return out;
+}
+
+// The class of the object at dn, or empty text when it cannot be bound.
+std::wstring ClassOf(const std::wstring& dn) {
+  const std::wstring path = L"LDAP://" + dn;
+  IADs* member = nullptr;
+  std::wstring cls;
+  if (SUCCEEDED(::ADsGetObject(path.c_str(), IID_IADs, reinterpret_cast<void**>(&member))) && member) {
+    BSTR b = nullptr;
+    if (SUCCEEDED(member->get_Class(&b))) cls = Bstr(b);
+    ::SysFreeString(b);
+    member->Release();
+  }
+  return cls;
+}
+
+std::u16string_view U16(const std::wstring& s) {
+  return {reinterpret_cast<const char16_t*>(s.data()), s.size()};
+}
+
+// Which fault a page's n-th request plays, if the tests asked for any: the
+// n-th word of QUORVEL_STANDIN_MALFORMED, and after the list's end a
+// well-formed request again. Nothing for a list the page cannot read.
+std::optional<RequestFault> RequestFaultFor(std::size_t n) {
+  wchar_t list[512];
+  const DWORD len = ::GetEnvironmentVariableW(L"QUORVEL_STANDIN_MALFORMED", list, 512);
+  if (len == 0) return RequestFault::kNone;
+  if (len >= 512) return std::nullopt;
+  const auto faults = ParseRequestFaults(U16(std::wstring(list, len)));
+  if (!faults) return std::nullopt;
+  return n < faults->size() ? (*faults)[n] : RequestFault::kNone;
+}
+
+struct MembersPage : Counted {
+  IADs* object = nullptr;  // one reference of the page's own
+  HWND hidden = nullptr;
+  std::size_t requests = 0;
+  std::vector<WORD> dialog = MembersTemplate();
+  ~MembersPage() {
+    if (object) object->Release();
+  }
+};
+
+// Asks the host for the sheet of dn, owned by the sheet that holds the page.
+// The block goes with the message: the host's window frees it.
+void RequestSheet(HWND page, MembersPage& state, const std::wstring& dn) {
+  const auto fault = RequestFaultFor(state.requests++);
+  const HWND hidden = state.hidden;
+  if (!fault) {
+    RecordFault("QUORVEL_STANDIN_MALFORMED");
+    return;
+  }
+  HWND sheet = ::GetParent(page);
+  if (*fault == RequestFault::kStaleParent) {
+    // As if the page sent its request after its sheet had gone.
+    sheet = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, g_module, nullptr);
+    ::DestroyWindow(sheet);
+  }
+  const std::wstring cls = ClassOf(dn);
+  const std::u16string_view name = U16(dn);
+  const std::vector<std::uint8_t> bytes =
+      BuildSecPageRequest(reinterpret_cast<std::uintptr_t>(sheet), RdnValue(SplitFirstRdn(name).first), name,
+                          U16(cls), *fault);
+  if (bytes.empty()) {
+    ::SendMessageW(hidden, kSheetCreateNotify, 0, 0);
+    return;
+  }
+  HLOCAL block = ::LocalAlloc(LMEM_FIXED, bytes.size());
+  if (!block) return;
+  std::memcpy(block, bytes.data(), bytes.size());
+  ::SendMessageW(hidden, kSheetCreateNotify, reinterpret_cast<WPARAM>(block), 0);
+}
+
+INT_PTR CALLBACK MembersProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* state = reinterpret_cast<MembersPage*>(::GetWindowLongPtrW(page, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      state = reinterpret_cast<MembersPage*>(reinterpret_cast<PROPSHEETPAGEW*>(lp)->lParam);
+      ::SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+      const std::vector<std::wstring> members = Members(state->object);
+      for (const std::wstring& dn : members)
+        ::SendDlgItemMessageW(page, kIdMembers, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(dn.c_str()));
+      ::SendDlgItemMessageW(page, kIdMembers, LB_SETCURSEL, 0, 0);
+      ::EnableWindow(::GetDlgItem(page, kIdOpenMember), members.empty() ? FALSE : TRUE);
+      return TRUE;
+    }
+    case WM_COMMAND: {
+      const bool open = (LOWORD(wp) == kIdOpenMember && HIWORD(wp) == BN_CLICKED) ||
+                        (LOWORD(wp) == kIdMembers && HIWORD(wp) == LBN_DBLCLK);
+      if (!state || !open) return FALSE;
+      const LRESULT at = ::SendDlgItemMessageW(page, kIdMembers, LB_GETCURSEL, 0, 0);
+      if (at == LB_ERR) return TRUE;
+      const auto index = static_cast<WPARAM>(at);
+      const LRESULT len = ::SendDlgItemMessageW(page, kIdMembers, LB_GETTEXTLEN, index, 0);
+      if (len == LB_ERR) return TRUE;
+      std::wstring dn(static_cast<std::size_t>(len) + 1, L'\0');
+      ::SendDlgItemMessageW(page, kIdMembers, LB_GETTEXT, index, reinterpret_cast<LPARAM>(dn.data()));
+      dn.resize(static_cast<std::size_t>(len));
+      RequestSheet(page, *state, dn);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+UINT CALLBACK MembersCallback(HWND, UINT msg, PROPSHEETPAGEW* psp) {
+  if (msg == PSPCB_RELEASE) delete reinterpret_cast<MembersPage*>(psp->lParam);
+  return 1;
+}
+
+// Hands one page to the host; the page's state goes with it, or is deleted here.
+template <typename State>
+HRESULT AddPage(LPFNSVADDPROPSHEETPAGE add, LPARAM param, State* state, DLGPROC proc, LPFNPSPCALLBACKW callback) {
+  PROPSHEETPAGEW psp{};
+  psp.dwSize = sizeof psp;
+  psp.dwFlags = PSP_DLGINDIRECT | PSP_USECALLBACK;
+  psp.hInstance = g_module;
+  psp.pResource = reinterpret_cast<const DLGTEMPLATE*>(state->dialog.data());
+  psp.pfnDlgProc = proc;
+  psp.lParam = reinterpret_cast<LPARAM>(state);
+  psp.pfnCallback = callback;
+  HPROPSHEETPAGE page = ::CreatePropertySheetPageW(&psp);
+  if (!page) {
+    delete state;
+    return E_OUTOFMEMORY;
+  }
+  if (!add(page, param)) ::DestroyPropertySheetPage(page);  // the release callback deletes the state
+  return S_OK;
+}
+
 class Extension final : public IShellExtInit, public IShellPropSheetExt, Counted {
  public:
   ~Extension() {
@@ -255,25 +434,21 @@ class Extension final : public IShellExtInit, public IShellPropSheetExt, Counted
     if (!object_) return E_UNEXPECTED;
     // Lets a test stand for an extension that has nothing to show.
     if (::GetEnvironmentVariableW(L"QUORVEL_STANDIN_NO_PAGES", nullptr, 0) != 0) return S_OK;
-    auto* state = new GeneralPage();
-    state->object = object_;
+    auto* general = new GeneralPage();
+    general->object = object_;
     object_->AddRef();
-    state->hidden = hidden_;
-    PROPSHEETPAGEW psp{};
-    psp.dwSize = sizeof psp;
-    psp.dwFlags = PSP_DLGINDIRECT | PSP_USECALLBACK;
-    psp.hInstance = g_module;
-    psp.pResource = reinterpret_cast<const DLGTEMPLATE*>(state->dialog.data());
-    psp.pfnDlgProc = GeneralProc;
-    psp.lParam = reinterpret_cast<LPARAM>(state);
-    psp.pfnCallback = GeneralCallback;
-    HPROPSHEETPAGE page = ::CreatePropertySheetPageW(&psp);
-    if (!page) {
-      delete state;
-      return E_OUTOFMEMORY;
-    }
-    if (!add(page, param)) ::DestroyPropertySheetPage(page);
-    return S_OK;
+    general->hidden = hidden_;
+    const HRESULT hr = AddPage(add, param, general, GeneralProc, GeneralCallback);
+    if (FAILED(hr)) return hr;
+    BSTR cls = nullptr;
+    const bool group = SUCCEEDED(object_->get_Class(&cls)) && Bstr(cls) == L"group";
+    ::SysFreeString(cls);
+    if (!group) return S_OK;
+    auto* members = new MembersPage();
+    members->object = object_;
+    object_->AddRef();
+    members->hidden = hidden_;
+    return AddPage(add, param, members, MembersProc, MembersCallback);
   }
   STDMETHODIMP ReplacePage(EXPPS, LPFNSVADDPROPSHEETPAGE, LPARAM) override { return E_NOTIMPL; }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # drive_sheet.sh DRIVER.exe SLAPD_DIR SHOTS_DIR: opens the group's sheet through the
 # extension, types a new description as a person would, presses OK, and checks
-# that the pages reported the change and the apply and that the value is in slapd.
+# that the pages (General and Members: a group) reported the change and the apply
+# and that the value is in slapd.
 set -uo pipefail
 driver=$1; slapd_dir=$2; shots=$3
 . "$(dirname "$0")/../../tools/wine-env.sh" || exit 1
@@ -24,7 +25,7 @@ import -window root "$shots/sheet-edited.png" 2>/dev/null || true
 xdotool key --window "$win" Return
 wait "$pid" || fail "driver failed"
 tr -d '\r' <"$out"
-grep -q "hr=0x00000000 pages=1 change=[1-9][0-9]* apply=1 exit=1" "$out" || fail "notifications not as expected"
+grep -q "hr=0x00000000 pages=2 change=[1-9][0-9]* apply=1 exit=1" "$out" || fail "notifications not as expected"
 got=$(ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://$(cat "$slapd_dir/server")" \
       -b "CN=Sales Team,OU=Staff,DC=example,DC=com" -s base description | sed -n 's/^description: //p')
 [ "$got" = "$value" ] || fail "slapd has description \"$got\", expected \"$value\""
