@@ -56,6 +56,10 @@ void OpenSecondarySheet(CADObjectPropertyWnd* requester, HLOCAL block) {
   const auto name = LocateSecPageName(bytes, ::LocalSize(block));
   if (!name) return;
   const HWND parent = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(SecPageParentSheet(bytes)));
+  // A sheet whose owner is no window is never created, and comctl32 (Wine's at
+  // least) then never destroys its pages, which would hold the nested host and
+  // its object for good. Such a request opens nothing.
+  if (parent && !::IsWindow(parent)) return;
   const auto nested = ComPtr<CADObjectPropertyWnd>(new CADObjectPropertyWnd(requester->Instance(), parent));
   const std::u16string path = SecPagePath(*name);
   ComPtr<IUnknown> bound;

@@ -74,6 +74,13 @@ Request Named(const std::wstring& name, HWND parentSheet = nullptr) {
 // The same in the layout that Windows 5.0 pages send: 8 bytes shorter in front.
 Request NamedFor50(const std::wstring& name) { return {40 + 2 * (name.size() + 1), 16, 40, name, true, 32, nullptr}; }
 
+// A window handle that names no window any more.
+HWND GoneWindow() {
+  const HWND w = ::CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ::DestroyWindow(w);
+  return w;
+}
+
 class SecondarySheetTest : public SheetTest {
  protected:
   void SetUp() override {
@@ -114,6 +121,7 @@ TEST_F(SecondarySheetTest, EveryBlockFreedOnceWhateverItHolds) {
       {__LINE__, kWindows10, Raw(60, 25), std::nullopt, false},                    // odd, half a unit left
       {__LINE__, kWindows10, Raw(60, 0xFFFFFFF0u), std::nullopt, false},           // would wrap in 32 bits
       {__LINE__, kWindows10, Raw(60, 17, 49, L"ab", true), L"LDAP://ab", false},    // odd but terminated
+      {__LINE__, kWindows10, Named(L"CN=Nobody", GoneWindow()), std::nullopt, false},  // parent no window
       // Windows 5.0: re-laid into a new block, both freed once.
       {__LINE__, kWindows2000, NamedFor50(L"CN=Nobody"), L"LDAP://CN=Nobody", true},
       {__LINE__, kWindows2000, RawFor50(47, 16), std::nullopt, false},
@@ -267,6 +275,30 @@ TEST_F(SecondarySheetTest, OnWindows50TheNestedSheetHasNoOwner) {
   EXPECT_EQ(blocks_.Allocated().size(), before + 2);
   EXPECT_EQ(blocks_.Live(), 0);
   EXPECT_EQ(ann.refs().outstanding(), 0);
+}
+
+// Under Wine a sheet whose owner is no window is never created and its pages are
+// never destroyed; they would hold the nested host, and its object, for good.
+TEST_F(SecondarySheetTest, ParentThatIsNoWindowOpensNothing) {
+  FakeADs ann(L"CN=Ann", L"user", L"LDAP://CN=Ann,DC=example");
+  directory_.Add(L"LDAP://CN=Ann,DC=example", &ann);
+  const HWND gone = GoneWindow();
+  ASSERT_NE(gone, nullptr);
+  ASSERT_FALSE(::IsWindow(gone));
+  HLOCAL request = nullptr;
+  ExtensionScript first;
+  first.whileUp = [&](const SheetView&) {
+    request = Make(Named(L"CN=Ann,DC=example", gone));
+    ::SendMessageW(extensions_.at(0).cfgHidden, WM_DSA_SHEET_CREATE_NOTIFY, reinterpret_cast<WPARAM>(request), 0);
+  };
+  extensions_.Expect(std::move(first));
+  const auto host = NewHost();
+  ASSERT_EQ(host->SetObject(kSalesPath), S_OK);
+  host->Run();
+  EXPECT_EQ(extensions_.created().size(), 1u) << "a nested host was made for a parent that is no window";
+  EXPECT_EQ(ann.refs().taken(), 0);
+  EXPECT_EQ(blocks_.FreesOf(request), 1);
+  EXPECT_EQ(OthersHolding(host.get()), 0);
 }
 
 }  // namespace
