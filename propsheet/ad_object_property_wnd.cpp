@@ -139,8 +139,11 @@ HRESULT CADObjectPropertyWnd::AddExtensionPages() {
 
 BOOL CALLBACK CADObjectPropertyWnd::AddPageProc(HPROPSHEETPAGE page, LPARAM host) {
   auto* self = reinterpret_cast<CADObjectPropertyWnd*>(host);
+  // A null handle (an extension passing on a failed CreatePropertySheetPage) is no
+  // page: comctl32 would read it as a page description and fault.
+  if (!page) return TRUE;
   // A page that cannot be stored would never be shown nor freed by the sheet.
-  if (!self->pages_.Append(page) && page) ::DestroyPropertySheetPage(page);
+  if (!self->pages_.Append(page)) ::DestroyPropertySheetPage(page);
   return TRUE;
 }
 

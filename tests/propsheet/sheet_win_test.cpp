@@ -5,6 +5,8 @@
 #include "propsheet/sheet_fixture_win.h"
 #include "support/win/import_hook.h"
 
+#include <commctrl.h>
+
 #include <string>
 #include <vector>
 
@@ -183,6 +185,44 @@ TEST_F(SheetTest, NoSheetWithoutPagesAndUnshownPagesDestroyedOnce) {
     EXPECT_EQ(OthersHolding(host.get()), 0);
   }
   EXPECT_EQ(sales_.refs().outstanding(), 0);
+}
+
+// An extension may hand on a failed CreatePropertySheetPage unchecked; comctl32
+// reads a null handle in the header as a page description and faults.
+TEST_F(SheetTest, NullPageHandlesAreNoPages) {
+  struct Row {
+    int line;
+    int nullPages, pages;
+    bool sheet;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, 1, 1, true},
+      {__LINE__, 2, 2, true},
+      {__LINE__, 2, 0, false},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& r = rows[i];
+    SCOPED_TRACE(testing::Message() << "row at line " << r.line);
+    ExtensionScript script = Pages(r.pages);
+    script.nullPages = r.nullPages;
+    LRESULT tabs = -1;
+    script.whileUp = [&tabs](const SheetView& view) {
+      const auto tab = reinterpret_cast<HWND>(::SendMessageW(view.sheet, PSM_GETTABCONTROL, 0, 0));
+      tabs = ::SendMessageW(tab, TCM_GETITEMCOUNT, 0, 0);
+    };
+    extensions_.Expect(std::move(script));
+    const auto host = NewHost();
+    ASSERT_EQ(host->SetObject(kSalesPath), S_OK);
+    host->Run();
+    ASSERT_EQ(extensions_.created().size(), i + 1);
+    const auto& ext = extensions_.at(i);
+    EXPECT_EQ(ext.viewed, r.sheet);
+    if (r.sheet) {
+      EXPECT_EQ(tabs, r.pages);
+    }
+    for (const auto& page : ext.pages) EXPECT_EQ(page.releases, 1);
+    EXPECT_EQ(OthersHolding(host.get()), 0);
+  }
 }
 
 // RegisterClassW calls for the hidden window's class made by the host.

@@ -125,6 +125,7 @@ HRESULT FakePageExtension::AddPages(LPFNSVADDPROPSHEETPAGE add, LPARAM param) {
     }
     ::ReleaseStgMedium(&medium);
   }
+  for (int i = 0; i < script.nullPages; ++i) add(nullptr, param);
   for (int i = 0; i < script.pages; ++i) {
     PageRecord& record = pages.emplace_back();
     record.script = &script;

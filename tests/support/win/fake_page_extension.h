@@ -31,6 +31,9 @@ enum class CloseWith { Cancel, Ok };
 
 struct ExtensionScript {
   int pages = 1;
+  // Null handles handed to the host before the pages, as an extension does that
+  // passes on a failed CreatePropertySheetPage unchecked.
+  int nullPages = 0;
   HRESULT initializeResult = S_OK;
   HRESULT addPagesResult = S_OK;
   // Run from the first page once the sheet is up, before it is closed.
