@@ -162,7 +162,10 @@ void CADObjectPropertyWnd::ShowSheet() {
   }
   UniqueBstr name;
   const HRESULT nameResult = object_->get_Name(name.put());
-  const std::u16string caption = BuildSheetCaption(nameResult, name.view());
+  // Text taken out of a BSTR ends at its first zero; the sheet would show the
+  // caption only up to there, without " - Properties".
+  const std::u16string_view nameText = name.view().substr(0, name.view().find(u'\0'));
+  const std::u16string caption = BuildSheetCaption(nameResult, nameText);
   BSTR captionBstr = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(caption.data()),
                                          static_cast<UINT>(caption.size()));
   if (!captionBstr) {

@@ -4,8 +4,11 @@
 #include "platform/win/dsa.h"
 #include "propsheet/sheet_fixture_win.h"
 #include "support/win/import_hook.h"
+#include "support/text.h"
 
 #include <commctrl.h>
+
+#include <cstring>
 
 #include <string>
 #include <vector>
@@ -38,6 +41,8 @@ TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
       {__LINE__, L"OU=Branch Office", S_OK, L"BRANCH OFFICE - Properties"},
       {__LINE__, L"CN=Sales Team", S_FALSE, L"Properties"},
       {__LINE__, L"CN=Sales Team", E_FAIL, L"Properties"},
+      // A name with a zero inside ends there.
+      {__LINE__, std::wstring(L"CN=Ann\0junk", 11), S_OK, L"ANN - Properties"},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
@@ -185,6 +190,58 @@ TEST_F(SheetTest, NoSheetWithoutPagesAndUnshownPagesDestroyedOnce) {
     EXPECT_EQ(OthersHolding(host.get()), 0);
   }
   EXPECT_EQ(sales_.refs().outstanding(), 0);
+}
+
+std::vector<std::uint8_t> Read(HGLOBAL block) {
+  std::vector<std::uint8_t> out(::GlobalSize(block));
+  const void* p = ::GlobalLock(block);
+  if (p) std::memcpy(out.data(), p, out.size());
+  ::GlobalUnlock(block);
+  return out;
+}
+
+TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
+  // An ADsPath of 20 code units and the class user: 36 + 42 + 10 bytes.
+  FakeADs user(L"CN=a", L"user", L"LDAP://CN=a,DC=bcdef");
+  directory_.Add(L"QVTEST://CN=a", &user);
+  const auto host = NewHost();
+  ASSERT_EQ(host->SetObject(L"QVTEST://CN=a"), S_OK);
+  FORMATETC format{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(L"DsObjectNames")), nullptr, DVASPECT_CONTENT,
+                   -1, TYMED_HGLOBAL};
+  STGMEDIUM medium{};
+  ASSERT_EQ(host->GetData(&format, &medium), S_OK);
+  std::vector<std::uint8_t> expected(88, 0);
+  expected[16] = 1;     // cItems
+  expected[24] = 0x10;  // DSPROVIDER_ADVANCED
+  expected[28] = 36;    // offsetName
+  expected[32] = 78;    // offsetClass
+  const std::wstring_view path = L"LDAP://CN=a,DC=bcdef";
+  for (std::size_t i = 0; i < path.size(); ++i) expected[36 + 2 * i] = static_cast<std::uint8_t>(path[i]);
+  const std::wstring_view cls = L"user";
+  for (std::size_t i = 0; i < cls.size(); ++i) expected[78 + 2 * i] = static_cast<std::uint8_t>(cls[i]);
+  // GlobalSize may round up; the block's first 88 bytes are the rendering.
+  std::vector<std::uint8_t> got = Read(medium.hGlobal);
+  ASSERT_GE(got.size(), 88u);
+  got.resize(88);
+  EXPECT_EQ(test::HexDump(got), test::HexDump(expected));
+  EXPECT_EQ(medium.pUnkForRelease, nullptr);
+  ::ReleaseStgMedium(&medium);
+
+  // A failed lookup comes back unchanged and leaves the medium alone.
+  struct Row {
+    int line;
+    HRESULT path, cls;
+  };
+  for (const Row& r : std::vector<Row>{{__LINE__, E_ACCESSDENIED, S_OK}, {__LINE__, S_OK, static_cast<HRESULT>(0x8000500D)}}) {
+    SCOPED_TRACE(testing::Message() << "row at line " << r.line);
+    user.pathResult = r.path;
+    user.classResult = r.cls;
+    STGMEDIUM untouched;
+    std::memset(&untouched, 0x5A, sizeof(untouched));
+    const STGMEDIUM before = untouched;
+    EXPECT_EQ(host->GetData(&format, &untouched), FAILED(r.path) ? r.path : r.cls);
+    EXPECT_EQ(std::memcmp(&untouched, &before, sizeof(before)), 0);
+  }
 }
 
 // An extension may hand on a failed CreatePropertySheetPage unchecked; comctl32

@@ -69,8 +69,14 @@ HRESULT FakeADs::get_Name(BSTR* out) {
   const HRESULT hr = HandOut(out, name_);
   return FAILED(hr) ? hr : nameResult;
 }
-HRESULT FakeADs::get_Class(BSTR* out) { return HandOut(out, class_); }
-HRESULT FakeADs::get_ADsPath(BSTR* out) { return HandOut(out, path_); }
+HRESULT FakeADs::get_Class(BSTR* out) {
+  const HRESULT hr = HandOut(out, class_);
+  return FAILED(hr) ? hr : classResult;
+}
+HRESULT FakeADs::get_ADsPath(BSTR* out) {
+  const HRESULT hr = HandOut(out, path_);
+  return FAILED(hr) ? hr : pathResult;
+}
 
 class FakeDirectory::Namespace final : public IADsOpenDSObject {
  public:

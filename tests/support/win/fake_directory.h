@@ -23,6 +23,9 @@ class FakeADs final : public IADs {
 
   // What get_Name answers; the name is handed out with any result.
   HRESULT nameResult = S_OK;
+  // What get_ADsPath and get_Class answer; the text is handed out with any result.
+  HRESULT pathResult = S_OK;
+  HRESULT classResult = S_OK;
   // A provider object that is no IADs: binding for IID_IADs must fail.
   bool isADs = true;
 
