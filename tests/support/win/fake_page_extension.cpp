@@ -128,7 +128,6 @@ HRESULT FakePageExtension::AddPages(LPFNSVADDPROPSHEETPAGE add, LPARAM param) {
   for (int i = 0; i < script.nullPages; ++i) add(nullptr, param);
   for (int i = 0; i < script.pages; ++i) {
     PageRecord& record = pages.emplace_back();
-    record.script = &script;
     record.extension = this;
     record.index = i;
     PROPSHEETPAGEW psp{};

@@ -48,7 +48,6 @@ struct PageRecord {
   int releases = 0;  // PSPCB_RELEASE: DestroyPropertySheetPage, by the sheet or by the host
   bool shown = false;
   IDataObject* data = nullptr;  // the page's own reference, given back when it is destroyed
-  const ExtensionScript* script = nullptr;
   struct FakePageExtension* extension = nullptr;
   int index = 0;
 };
