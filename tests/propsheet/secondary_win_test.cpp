@@ -34,7 +34,7 @@ BOOL ReportedVersion(OSVERSIONINFOW* info) {
 constexpr Version kWindows10 = {TRUE, VER_PLATFORM_WIN32_NT, 10, 0};
 constexpr Version kWindows2000 = {TRUE, VER_PLATFORM_WIN32_NT, 5, 0};
 
-// A request block as a page makes one: `size` bytes of 'A', no parent window, and
+// A request block as a page makes one: `size` bytes of 'A', the parent window at byte 0, and
 // offsetName (32 bits at `offsetNameAt`) with the text at `textAt`.
 struct Request {
   std::size_t size;
@@ -60,7 +60,9 @@ HLOCAL Make(const Request& r) {
 }
 
 // Filler only, offsetName where the current layout has it.
-Request Raw(std::size_t size, std::uint32_t offsetName) { return {size, offsetName, 0, L"", true, ds::kSpiEntry0OffsetName, nullptr}; }
+Request Raw(std::size_t size, std::uint32_t offsetName) {
+  return {size, offsetName, 0, L"", true, ds::kSpiEntry0OffsetName, nullptr};
+}
 Request Raw(std::size_t size, std::uint32_t offsetName, std::size_t textAt, const std::wstring& text, bool terminated) {
   return {size, offsetName, textAt, text, terminated, ds::kSpiEntry0OffsetName, nullptr};
 }
@@ -115,12 +117,12 @@ TEST_F(SecondarySheetTest, EveryBlockFreedOnceWhateverItHolds) {
       {__LINE__, {TRUE, VER_PLATFORM_WIN32_NT, 4, 0}, Named(L"CN=Nobody"), std::nullopt, false},
       // Malformed blocks.
       {__LINE__, kWindows10, Raw(47, 16), std::nullopt, false},
-      {__LINE__, kWindows10, Raw(60, 28), std::nullopt, false},                    // just past the end
-      {__LINE__, kWindows10, Raw(60, 26), std::nullopt, false},                    // last unit, no zero
-      {__LINE__, kWindows10, Raw(56, 16, 48, L"abcd", false), std::nullopt, false},  // runs to the end
-      {__LINE__, kWindows10, Raw(60, 25), std::nullopt, false},                    // odd, half a unit left
-      {__LINE__, kWindows10, Raw(60, 0xFFFFFFF0u), std::nullopt, false},           // would wrap in 32 bits
-      {__LINE__, kWindows10, Raw(60, 17, 49, L"ab", true), L"LDAP://ab", false},    // odd but terminated
+      {__LINE__, kWindows10, Raw(60, 28), std::nullopt, false},                        // just past the end
+      {__LINE__, kWindows10, Raw(60, 26), std::nullopt, false},                        // last unit, no zero
+      {__LINE__, kWindows10, Raw(56, 16, 48, L"abcd", false), std::nullopt, false},    // runs to the end
+      {__LINE__, kWindows10, Raw(60, 25), std::nullopt, false},                        // odd, half a unit left
+      {__LINE__, kWindows10, Raw(60, 0xFFFFFFF0u), std::nullopt, false},               // would wrap in 32 bits
+      {__LINE__, kWindows10, Raw(60, 17, 49, L"ab", true), L"LDAP://ab", false},       // odd but terminated
       {__LINE__, kWindows10, Named(L"CN=Nobody", GoneWindow()), std::nullopt, false},  // parent no window
       // Windows 5.0: re-laid into a new block, both freed once.
       {__LINE__, kWindows2000, NamedFor50(L"CN=Nobody"), L"LDAP://CN=Nobody", true},
@@ -192,9 +194,8 @@ TEST_F(SecondarySheetTest, NestedSheetsTwoLevelsDeep) {
   ExtensionScript first;
   first.whileUp = [&](const SheetView& view) {
     toAnn = Make(Named(L"CN=Ann,DC=example", view.sheet));
-    EXPECT_EQ(::SendMessageW(extensions_.at(0).cfgHidden, WM_DSA_SHEET_CREATE_NOTIFY,
-                             reinterpret_cast<WPARAM>(toAnn), 0),
-              0);
+    EXPECT_EQ(
+        ::SendMessageW(extensions_.at(0).cfgHidden, WM_DSA_SHEET_CREATE_NOTIFY, reinterpret_cast<WPARAM>(toAnn), 0), 0);
     // Back in the first sheet: the nested host is gone, this one's window is not.
     annReleasedInside = ann.refs().outstanding() == 0;
     nestedWindowGone = extensions_.created().size() >= 2 && !::IsWindow(extensions_.at(1).cfgHidden);
@@ -209,9 +210,7 @@ TEST_F(SecondarySheetTest, NestedSheetsTwoLevelsDeep) {
   };
   ExtensionScript third;
   third.close = CloseWith::Ok;
-  third.whileUp = [&](const SheetView&) {
-    ::SendMessageW(extensions_.at(2).cfgHidden, WM_ADSPROP_NOTIFY_APPLY, 0, 0);
-  };
+  third.whileUp = [&](const SheetView&) { ::SendMessageW(extensions_.at(2).cfgHidden, WM_ADSPROP_NOTIFY_APPLY, 0, 0); };
   extensions_.Expect(std::move(first));
   extensions_.Expect(std::move(second));
   extensions_.Expect(std::move(third));

@@ -130,8 +130,11 @@ TEST_F(SheetTest, ChangedFlagComesFromTheHiddenWindowOnly) {
       {__LINE__, {}, false, CloseWith::Ok, 0},
       {__LINE__, {WM_ADSPROP_NOTIFY_CHANGE}, false, CloseWith::Cancel, 1},
       {__LINE__, {WM_ADSPROP_NOTIFY_APPLY}, false, CloseWith::Ok, 1},
-      {__LINE__, {WM_USER + 1105, WM_USER + 1106, WM_ADSPROP_NOTIFY_EXIT, WM_DSA_SHEET_CLOSE_NOTIFY}, false,
-       CloseWith::Ok, 0},
+      {__LINE__,
+       {WM_USER + 1105, WM_USER + 1106, WM_ADSPROP_NOTIFY_EXIT, WM_DSA_SHEET_CLOSE_NOTIFY},
+       false,
+       CloseWith::Ok,
+       0},
       // The sheet's own Apply button being enabled is no report to the host.
       {__LINE__, {}, true, CloseWith::Cancel, 0},
   };
@@ -206,8 +209,8 @@ TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
   directory_.Add(L"QVTEST://CN=a", &user);
   const auto host = NewHost();
   ASSERT_EQ(host->SetObject(L"QVTEST://CN=a"), S_OK);
-  FORMATETC format{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(L"DsObjectNames")), nullptr, DVASPECT_CONTENT,
-                   -1, TYMED_HGLOBAL};
+  FORMATETC format{static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(L"DsObjectNames")), nullptr, DVASPECT_CONTENT, -1,
+                   TYMED_HGLOBAL};
   STGMEDIUM medium{};
   ASSERT_EQ(host->GetData(&format, &medium), S_OK);
   std::vector<std::uint8_t> expected(88, 0);
@@ -232,7 +235,8 @@ TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
     int line;
     HRESULT path, cls;
   };
-  for (const Row& r : std::vector<Row>{{__LINE__, E_ACCESSDENIED, S_OK}, {__LINE__, S_OK, static_cast<HRESULT>(0x8000500D)}}) {
+  for (const Row& r :
+       std::vector<Row>{{__LINE__, E_ACCESSDENIED, S_OK}, {__LINE__, S_OK, static_cast<HRESULT>(0x8000500D)}}) {
     SCOPED_TRACE(testing::Message() << "row at line " << r.line);
     user.pathResult = r.path;
     user.classResult = r.cls;

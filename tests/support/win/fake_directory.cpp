@@ -32,8 +32,7 @@ HRESULT SetDefault(const std::wstring& key, const std::wstring& value) {
 bool ReadDefault(const std::wstring& key, std::wstring& value) {
   wchar_t buffer[256] = {};
   DWORD size = sizeof(buffer) - sizeof(wchar_t);
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-      ERROR_SUCCESS)
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
     return false;
   value = buffer;
   return true;
@@ -128,7 +127,8 @@ FakeDirectory::FakeDirectory()
           },
           namespace_.get())) {
   HRESULT hr = SetDefault(std::wstring(kProvidersKey) + kPrefix, kTestProgId);
-  if (SUCCEEDED(hr)) hr = SetDefault(std::wstring(kClassesKey) + kTestProgId + L"\\CLSID", GuidText(kTestNamespaceClsid));
+  if (SUCCEEDED(hr))
+    hr = SetDefault(std::wstring(kClassesKey) + kTestProgId + L"\\CLSID", GuidText(kTestNamespaceClsid));
   if (FAILED(hr)) {
     ready_ = hr;
     return;
