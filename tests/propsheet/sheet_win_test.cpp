@@ -29,6 +29,12 @@ ExtensionScript Pages(int pages, HRESULT addPagesResult = S_OK, HRESULT initiali
   return script;
 }
 
+ExtensionScript NoSheetExtension() {
+  ExtensionScript script = Pages(1);
+  script.sheetExtension = false;
+  return script;
+}
+
 TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
   struct Row {
     int line;
@@ -171,6 +177,7 @@ TEST_F(SheetTest, NoSheetWithoutPagesAndUnshownPagesDestroyedOnce) {
       {__LINE__, Pages(1, E_FAIL)},
       {__LINE__, Pages(3, static_cast<HRESULT>(0x8007000E))},
       {__LINE__, Pages(2, S_OK, E_ACCESSDENIED)},
+      {__LINE__, NoSheetExtension()},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];

@@ -84,7 +84,7 @@ HRESULT FakePageExtension::QueryInterface(REFIID iid, void** out) {
   *out = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellExtInit))
     *out = static_cast<IShellExtInit*>(this);
-  else if (IsEqualIID(iid, IID_IShellPropSheetExt))
+  else if (IsEqualIID(iid, IID_IShellPropSheetExt) && script.sheetExtension)
     *out = static_cast<IShellPropSheetExt*>(this);
   else
     return E_NOINTERFACE;

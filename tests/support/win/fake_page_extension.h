@@ -35,6 +35,8 @@ struct ExtensionScript {
   // passes on a failed CreatePropertySheetPage unchecked.
   int nullPages = 0;
   HRESULT initializeResult = S_OK;
+  // false: the extension is no IShellPropSheetExt.
+  bool sheetExtension = true;
   HRESULT addPagesResult = S_OK;
   // Run from the first page once the sheet is up, before it is closed.
   std::function<void(const SheetView&)> whileUp;
