@@ -139,8 +139,11 @@ HRESULT CADObjectPropertyWnd::AddExtensionPages() {
 
 BOOL CALLBACK CADObjectPropertyWnd::AddPageProc(HPROPSHEETPAGE page, LPARAM host) {
   auto* self = reinterpret_cast<CADObjectPropertyWnd*>(host);
+  // A null handle (an extension passing on a failed CreatePropertySheetPage) is no
+  // page: comctl32 would read it as a page description and fault.
+  if (!page) return TRUE;
   // A page that cannot be stored would never be shown nor freed by the sheet.
-  if (!self->pages_.Append(page) && page) ::DestroyPropertySheetPage(page);
+  if (!self->pages_.Append(page)) ::DestroyPropertySheetPage(page);
   return TRUE;
 }
 
@@ -159,7 +162,10 @@ void CADObjectPropertyWnd::ShowSheet() {
   }
   UniqueBstr name;
   const HRESULT nameResult = object_->get_Name(name.put());
-  const std::u16string caption = BuildSheetCaption(nameResult, name.view());
+  // Text taken out of a BSTR ends at its first zero; the sheet would show the
+  // caption only up to there, without " - Properties".
+  const std::u16string_view nameText = name.view().substr(0, name.view().find(u'\0'));
+  const std::u16string caption = BuildSheetCaption(nameResult, nameText);
   BSTR captionBstr = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(caption.data()),
                                          static_cast<UINT>(caption.size()));
   if (!captionBstr) {
