@@ -53,15 +53,19 @@ def main():
                 "exponent": exponent(by_size[lo], by_size[hi], lo, hi),
                 "exponent_last_step": exponent(by_size[sizes[-2]], by_size[hi], sizes[-2], hi),
             }
+            # Quadratic growth shows as an exponent near 2; cache effects lift a linear
+            # one a little above 1.
+            entry["linear"] = entry["exponent"] < 1.25
             if lo in base and hi in base:
                 entry["baseline_exponent"] = exponent(base[lo], base[hi], lo, hi)
             summary["benchmarks"].append(entry)
             ratios = ", ".join("%s %.2f" % (n, r) for n, r in entry["ratio"].items())
             lines.append("%-18s %-29s ratio to baseline by size: %s" % (group, case, ratios))
             lines.append("%-18s %-29s growth %d -> %d: x%.0f for x%.0f the size (exponent %.2f, last step %.2f,"
-                         " baseline %.2f)" % ("", "", lo, hi, entry["growth"], entry["size_growth"],
-                                              entry["exponent"], entry["exponent_last_step"],
-                                              entry.get("baseline_exponent", float("nan"))))
+                         " baseline %.2f): %s" % ("", "", lo, hi, entry["growth"], entry["size_growth"],
+                                                  entry["exponent"], entry["exponent_last_step"],
+                                                  entry.get("baseline_exponent", float("nan")),
+                                                  "linear" if entry["linear"] else "NOT LINEAR"))
     startup = os.path.join(reports, "bench-startup.json")
     if os.path.exists(startup):
         s = json.load(open(startup))
