@@ -12,9 +12,11 @@ for program in bench_variant bench_fields; do
   exe="$src/build/native/bench/$program"
   [ -x "$exe" ] || { echo "bench: $exe missing (make native)" >&2; exit 1; }
   echo "bench: $program"
-  # Medians of three repetitions: the machine is shared, and one slow run says little.
-  "$exe" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-    --benchmark_min_time=0.2 --benchmark_out_format=json \
+  # Medians of five repetitions run in random order: the machine is shared, and a case
+  # and its baseline should meet the same load.
+  "$exe" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.1 --benchmark_out_format=json \
     --benchmark_out="$reports/bench-${program#bench_}.json" >"$reports/bench-${program#bench_}.log"
 done
 "$src/tools/bench-startup.sh" "$src/build/windows" "$runs"
