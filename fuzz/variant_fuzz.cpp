@@ -38,7 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Pool pool;
   fuzz::Reader reader(data, size);
   fuzz::Builder builder(reader, pool);
-  const VARTYPE request = static_cast<VARTYPE>(reader.Byte() % 24 | ((reader.Byte() & 1) ? VT_ARRAY : 0));
+  // Mostly a base type with or without VT_ARRAY; now and then a code no conversion
+  // reaches, or one with VT_BYREF.
+  const std::uint8_t code = reader.Byte();
+  const std::uint8_t flags = reader.Byte();
+  VARTYPE request = static_cast<VARTYPE>(code % 24);
+  if (flags & 2) request = fuzz::kRefusedTypes[code % std::size(fuzz::kRefusedTypes)];
+  if (flags & 4) request = static_cast<VARTYPE>(request | VT_BYREF);
+  if (flags & 1) request = static_cast<VARTYPE>(request | VT_ARRAY);
   VARIANT value;
   builder.Value(value, 0);
 
