@@ -1,5 +1,5 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean
+.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean bench
 
 # Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
 FUZZ_SECONDS ?= 60
@@ -46,6 +46,10 @@ test: native sanitize fuzz-build windows
 	ctest --preset sanitize
 	tools/run-fuzz.sh build/fuzz $(FUZZ_TEST_SECONDS)
 	ctest --preset windows
+
+# Benchmarks, never part of `make test`: JSON and a summary in build/reports/.
+bench: native windows
+	tools/bench.sh
 
 demo: windows
 	tools/demo.sh build/windows

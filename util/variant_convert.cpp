@@ -221,10 +221,28 @@ std::uint64_t ParseUI8Text(const std::u16string& text) {
   return result;
 }
 
+HRESULT GetArrayRange(SAFEARRAY* array, LONG& lower, std::size_t& count) {
+  count = 0;
+  LONG upper = 0;
+  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
+  if (FAILED(hr)) return hr;
+  hr = SafeArrayGetUBound(array, 1, &upper);
+  if (FAILED(hr)) return hr;
+  if (SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+  const ULONG elements = array->rgsabound[0].cElements;
+  if (elements == 0) return hr;
+  if (static_cast<LONGLONG>(upper) - lower + 1 != LONGLONG{elements}) return E_INVALIDARG;
+  count = elements;
+  return hr;
+}
+
 HRESULT GetArrayElement(SAFEARRAY* array, LONG index, VARIANT& out) {
   VARTYPE type = VT_EMPTY;
   HRESULT hr = SafeArrayGetVartype(array, &type);
   if (FAILED(hr)) return hr;
+  // The element services read one index a dimension: one index is an address
+  // only in an array of one dimension.
+  if (SafeArrayGetDim(array) != 1) return E_INVALIDARG;
   if (type == VT_VARIANT) return SafeArrayGetElement(array, &index, &out);
   if (type == VT_DECIMAL) {
     hr = SafeArrayGetElement(array, &index, &V_DECIMAL(&out));
@@ -241,7 +259,7 @@ HRESULT GetArrayElement(SAFEARRAY* array, LONG index, VARIANT& out) {
 
 void PutArrayElement(SAFEARRAY* array, LONG index, const VARIANT& element) {
   VARTYPE array_type = VT_EMPTY;
-  if (FAILED(SafeArrayGetVartype(array, &array_type))) return;
+  if (FAILED(SafeArrayGetVartype(array, &array_type)) || SafeArrayGetDim(array) != 1) return;
   VARIANT value;
   VariantInit(&value);
   if (array_type == VT_VARIANT) {
@@ -272,25 +290,23 @@ HRESULT SafeArrayToVariantList(const VARIANT& array_value, VariantList& list,
   list.clear();
   if (read_status) read_status->clear();
   if (V_VT(&array_value) == VT_EMPTY || V_VT(&array_value) == VT_NULL) return S_OK;
-  if (!(V_VT(&array_value) & VT_ARRAY) || !V_ARRAY(&array_value)) return E_INVALIDARG;
+  if (!(V_VT(&array_value) & VT_ARRAY)) return E_INVALIDARG;
+  // A by-reference array holds the address of the caller's array pointer; its
+  // elements are those of the array that pointer names.
   SAFEARRAY* array = V_ARRAY(&array_value);
+  if (V_VT(&array_value) & VT_BYREF) array = V_ARRAYREF(&array_value) ? *V_ARRAYREF(&array_value) : nullptr;
+  if (!array) return E_INVALIDARG;
   LONG lower = 0;
-  LONG upper = 0;
-  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
-  if (FAILED(hr)) return hr;
-  hr = SafeArrayGetUBound(array, 1, &upper);
-  if (FAILED(hr)) return hr;
-  if (upper < lower) return hr;
-  const auto count = static_cast<std::size_t>(static_cast<LONGLONG>(upper) - lower + 1);
+  std::size_t count = 0;
+  HRESULT hr = GetArrayRange(array, lower, count);
+  if (FAILED(hr) || count == 0) return hr;
   list.resize(count);
   if (read_status) read_status->assign(count, S_OK);
-  for (LONG i = lower;; ++i) {
+  for (std::size_t position = 0; position < count; ++position) {
     OwnedVariant element = MakeOwnedVariant();
-    hr = GetArrayElement(array, i, *element);
-    const auto position = static_cast<std::size_t>(static_cast<LONGLONG>(i) - lower);
+    hr = GetArrayElement(array, static_cast<LONG>(lower + static_cast<LONGLONG>(position)), *element);
     if (SUCCEEDED(hr)) list[position] = std::move(element);
     if (read_status) (*read_status)[position] = hr;
-    if (i == upper) break;
   }
   return hr;
 }

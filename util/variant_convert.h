@@ -41,7 +41,8 @@ constexpr HRESULT kNotSupported = static_cast<HRESULT>(0x80070032);
 // Converts `value` in place to `request`, which may carry VT_ARRAY.
 HRESULT ChangeVariantType(VARIANT& value, VARTYPE request);
 
-// Copies of every element of a one-dimensional array. `read_status`, when given,
+// Copies of every element of a one-dimensional array, or of the array that a
+// by-reference array value names. `read_status`, when given,
 // receives each element's read status (a null entry has a failing one).
 HRESULT SafeArrayToVariantList(const VARIANT& array_value, VariantList& list,
                                std::vector<HRESULT>* read_status = nullptr);
@@ -49,10 +50,19 @@ HRESULT SafeArrayToVariantList(const VARIANT& array_value, VariantList& list,
 // must not be empty (std::invalid_argument).
 HRESULT VariantListToSafeArray(VARIANT& out, const VariantList& list);
 
+// The lower bound and element count of a one-dimensional array. Bounds whose
+// arithmetic wraps round (an empty array at the lowest bound reports the highest
+// upper bound) are read from the element count; an array whose elements one index
+// cannot all reach, or of more than one dimension, gives E_INVALIDARG.
+HRESULT GetArrayRange(SAFEARRAY* array, LONG& lower, std::size_t& count);
+
 // One element, read by the array's element type, into `out` (VT_EMPTY on entry).
+// An array of more than one dimension gives E_INVALIDARG: one index cannot name
+// its elements.
 HRESULT GetArrayElement(SAFEARRAY* array, LONG index, VARIANT& out);
 // Stores `element` by its own type; a value of another type than the array's is
-// converted first, and one that cannot be stored leaves the slot as it was.
+// converted first, and one that cannot be stored leaves the slot as it was, as
+// does an array of more than one dimension.
 void PutArrayElement(SAFEARRAY* array, LONG index, const VARIANT& element);
 
 // The five-significant-digit text of a double, e.g. 1.2346e+005.

@@ -22,21 +22,15 @@ HRESULT SafeArrayToTextList(SAFEARRAY* array, std::vector<std::u16string>& list)
   VARIANT work;
   VariantInit(&work);
   LONG lower = 0;
-  LONG upper = 0;
-  HRESULT hr = SafeArrayGetLBound(array, 1, &lower);
-  if (FAILED(hr)) return hr;
-  hr = SafeArrayGetUBound(array, 1, &upper);
-  if (FAILED(hr)) return hr;
-  if (upper < lower) return hr;
-  list.assign(static_cast<std::size_t>(static_cast<LONGLONG>(upper) - lower + 1), std::u16string());
-  for (LONG i = lower;; ++i) {
+  std::size_t count = 0;
+  HRESULT hr = GetArrayRange(array, lower, count);
+  if (FAILED(hr) || count == 0) return hr;
+  list.assign(count, std::u16string());
+  for (std::size_t position = 0; position < count; ++position) {
     VariantClear(&work);
-    hr = GetArrayElement(array, i, work);
+    hr = GetArrayElement(array, static_cast<LONG>(lower + static_cast<LONGLONG>(position)), work);
     if (SUCCEEDED(hr) && V_VT(&work) != VT_BSTR) hr = VariantChangeType(&work, &work, 0, VT_BSTR);
-    if (SUCCEEDED(hr)) {
-      list[static_cast<std::size_t>(static_cast<LONGLONG>(i) - lower)] = BstrText(V_BSTR(&work));
-    }
-    if (i == upper) break;
+    if (SUCCEEDED(hr)) list[position] = BstrText(V_BSTR(&work));
   }
   VariantClear(&work);
   return hr;

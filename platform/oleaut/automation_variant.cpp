@@ -268,7 +268,12 @@ HRESULT ToText(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags) {
       break;
     case VT_R4: text = RealText(static_cast<double>(V_R4(&src)), 7); break;
     case VT_R8: text = RealText(V_R8(&src), 15); break;
-    case VT_DATE: text = DateText(V_DATE(&src)); break;
+    case VT_DATE:
+      // Outside 1 January 100 to 31 December 9999 there is no calendar date: the
+      // platform refuses the value, and the day count would overflow.
+      if (!(V_DATE(&src) > -657435.0 && V_DATE(&src) < 2958466.0)) return E_INVALIDARG;
+      text = DateText(V_DATE(&src));
+      break;
     case VT_CY: {
       const long long c = V_CY(&src).int64;
       const unsigned long long mag = c < 0 ? 0 - static_cast<unsigned long long>(c) : static_cast<unsigned long long>(c);

@@ -59,6 +59,17 @@ class PeImage {
     }
     return names;
   }
+  // The load configuration's size field and DependentLoadFlags (byte 78), when the
+  // image has a load configuration large enough to hold the flags.
+  bool DependentLoadFlags(WORD& flags) const {
+    const IMAGE_DATA_DIRECTORY& dir = Nt()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    if (dir.VirtualAddress == 0 || dir.Size < 80) return false;
+    const std::size_t at = FileOffset(dir.VirtualAddress);
+    const auto* size = At<DWORD>(at);
+    if (!size || *size != dir.Size || !At<BYTE[80]>(at)) return false;
+    std::memcpy(&flags, bytes_.data() + at + 78, sizeof flags);
+    return true;
+  }
 
  private:
   template <typename T>
@@ -93,6 +104,16 @@ TEST(QuorvelBinary, IsA64BitGuiProgramWithAslrAndNx) {
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
   // ASLR needs the relocations to be kept.
   EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+}
+
+// Imported DLLs are looked for in the system folder only: a DLL of the same name
+// beside the program or in the current folder is never loaded.
+TEST(QuorvelBinary, DependentLoadFlagLimitsImportsToTheSystemFolder) {
+  const PeImage image(QuorvelExe());
+  ASSERT_TRUE(image.Valid());
+  WORD flags = 0;
+  ASSERT_TRUE(image.DependentLoadFlags(flags)) << "no load configuration";
+  EXPECT_EQ(flags, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace quorvel {
@@ -48,12 +49,12 @@ std::u16string Text(const VARIANT& v) { return VariantToText(v); }
 // An array variant of BSTRs from `lower`.
 void MakeBstrArray(VARIANT& v, std::initializer_list<std::u16string> items, LONG lower = 0) {
   SAFEARRAY* a = NewArray(VT_BSTR, static_cast<ULONG>(items.size()), lower);
-  LONG i = lower;
+  LONGLONG index = lower;  // the last index may be the highest LONG
   for (const auto& t : items) {
+    LONG i = static_cast<LONG>(index++);
     BSTR b = Bstr(t);
     SafeArrayPutElement(a, &i, b);
     SysFreeString(b);
-    ++i;
   }
   V_VT(&v) = VT_ARRAY | VT_BSTR;
   V_ARRAY(&v) = a;
@@ -379,6 +380,39 @@ TEST(ChangeVariantType, ScalarToArrayStoresEveryValueType) {
   }
 }
 
+// Arrays of the types that once went unread keep every value through a conversion
+// to an array of their own type: read and stored through the value part.
+TEST(ChangeVariantType, EightByteCurrencyAndErrorArraysKeepTheirValues) {
+  struct Row { int line; VARTYPE type; LONGLONG first; LONGLONG second; };
+  const Row rows[] = {
+      {__LINE__, VT_I8, -42, std::numeric_limits<LONGLONG>::max()},
+      {__LINE__, VT_UI8, -1, 1},  // the largest VT_UI8
+      {__LINE__, VT_CY, std::numeric_limits<LONGLONG>::min(), 15000},
+      {__LINE__, VT_ERROR, static_cast<LONG>(DISP_E_PARAMNOTFOUND), 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    Var v;
+    V_VT(&v) = static_cast<VARTYPE>(VT_ARRAY | r.type);
+    V_ARRAY(&v) = NewArray(r.type, 2, 3);
+    const std::size_t bytes = SafeArrayGetElemsize(V_ARRAY(&v));
+    for (LONG i = 3; i <= 4; ++i) {
+      LONGLONG bits = i == 3 ? r.first : r.second;
+      void* slot = nullptr;
+      ASSERT_EQ(SafeArrayPtrOfIndex(V_ARRAY(&v), &i, &slot), S_OK);
+      std::memcpy(slot, &bits, bytes);
+    }
+    ASSERT_EQ(ChangeVariantType(v.v, static_cast<VARTYPE>(VT_ARRAY | r.type)), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_ARRAY | r.type);
+    for (LONG i = 0; i <= 1; ++i) {
+      LONGLONG bits = 0;
+      ASSERT_EQ(SafeArrayGetElement(V_ARRAY(&v), &i, &bits), S_OK);
+      const LONGLONG expected = i == 0 ? r.first : r.second;
+      EXPECT_EQ(std::memcmp(&bits, &expected, bytes), 0) << "element " << i;
+    }
+  }
+}
+
 TEST(ChangeVariantType, UnreadElementFailsTheConversion) {
   Var v;
   V_VT(&v) = VT_ARRAY | VT_VARIANT;
@@ -408,6 +442,110 @@ TEST(ChangeVariantType, InterfacesBalance) {
   EXPECT_EQ(unknown.count(), 2u);
   VariantClear(&v.v);
   EXPECT_EQ(unknown.count(), 1u);
+}
+
+// A by-reference array holds the address of the caller's array pointer, not an
+// array: its elements are read through it, and the caller's array stays its own.
+TEST(ChangeVariantType, ByReferenceArrayConvertsTheArrayItNames) {
+  for (const VARTYPE request : {VARTYPE(VT_ARRAY | VT_BSTR), VARTYPE{VT_BSTR}}) {
+    SCOPED_TRACE(request);
+    Var owner;
+    MakeBstrArray(owner.v, {u"a", u"b"}, 1);
+    SAFEARRAY* array = V_ARRAY(&owner);
+    Var v;
+    V_VT(&v) = VT_BYREF | VT_ARRAY | VT_BSTR;
+    V_ARRAYREF(&v) = &array;
+    EXPECT_EQ(ChangeVariantType(v.v, request), S_OK);
+    ASSERT_EQ(V_VT(&v), request);
+    EXPECT_EQ(VariantToText(v.v), u"{'a', 'b'}");
+    EXPECT_EQ(array, V_ARRAY(&owner));
+    EXPECT_EQ(VariantToText(owner.v), u"{'a', 'b'}");  // still there, still whole
+  }
+  SAFEARRAY* none = nullptr;
+  for (SAFEARRAY** reference : {static_cast<SAFEARRAY**>(nullptr), &none}) {
+    Var v;
+    V_VT(&v) = VT_BYREF | VT_ARRAY | VT_I4;
+    V_ARRAYREF(&v) = reference;
+    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
+    EXPECT_EQ(V_VT(&v), VT_BYREF | VT_ARRAY | VT_I4);
+    EXPECT_EQ(V_ARRAYREF(&v), reference);
+    V_VT(&v) = VT_EMPTY;
+  }
+}
+
+// The element services take one index a dimension; one index read from a
+// two-dimensional array would run past it.
+TEST(GetArrayElement, TwoDimensionalArraysAreNotReadWithOneIndex) {
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
+  Var v;
+  V_VT(&v) = VT_ARRAY | VT_I4;
+  V_ARRAY(&v) = SafeArrayCreate(VT_I4, 2, bounds);
+  ASSERT_NE(V_ARRAY(&v), nullptr);
+  Var out;
+  EXPECT_EQ(GetArrayElement(V_ARRAY(&v), 0, out.v), E_INVALIDARG);
+  EXPECT_EQ(V_VT(&out), VT_EMPTY);
+  EXPECT_EQ(VariantToText(v.v), u"");
+  SAFEARRAY* const before = V_ARRAY(&v);
+  EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
+  EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_I4);
+  EXPECT_EQ(V_ARRAY(&v), before);
+  Var seven;
+  test::SetI4(seven.v, 7);
+  PutArrayElement(V_ARRAY(&v), 0, seven.v);  // stores nothing, reads no second index
+  LONG indices[2] = {1, 1};
+  LONG stored = -1;
+  ASSERT_EQ(SafeArrayGetElement(V_ARRAY(&v), indices, &stored), S_OK);
+  EXPECT_EQ(stored, 0);
+}
+
+// Bounds at the ends of the index range: the upper bound of an empty array at the
+// lowest lower bound wraps round to the highest, which once meant four billion
+// reads; elements past the highest index cannot be named at all.
+TEST(ArrayRange, BoundsAtTheEndsOfTheIndexRange) {
+  constexpr LONG kMin = std::numeric_limits<LONG>::min();
+  constexpr LONG kMax = std::numeric_limits<LONG>::max();
+  struct Row { int line; LONG lower; std::initializer_list<std::u16string> items; std::u16string text;
+               HRESULT change; };
+  const Row rows[] = {
+      {__LINE__, kMin, {}, u"{}", S_FALSE},
+      {__LINE__, kMin, {u"a", u"b"}, u"{'a', 'b'}", S_OK},
+      {__LINE__, kMax, {}, u"{}", S_FALSE},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.line);
+    Var v;
+    MakeBstrArray(v.v, r.items, r.lower);
+    EXPECT_EQ(VariantToText(v.v), r.text);
+    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), r.change);
+    if (r.change == S_OK) {
+      EXPECT_EQ(VariantToText(v.v), r.text);
+    }
+  }
+  // Three elements from the highest index: the last two have no index.
+  Var v;
+  V_VT(&v) = VT_ARRAY | VT_I4;
+  V_ARRAY(&v) = NewArray(VT_I4, 3, kMax);
+  ASSERT_NE(V_ARRAY(&v), nullptr);
+  EXPECT_EQ(VariantToText(v.v), u"");
+  EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
+  EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_I4);
+}
+
+// A date outside the calendar has no text; rendering it must not overflow the day count.
+TEST(VariantToText, DatesOutsideTheCalendarGiveNoText) {
+  for (const double date : {1e300, -1e300, 9.3e18, -9.3e18, 2958466.0, -657435.0}) {
+    SCOPED_TRACE(date);
+    Var v;
+    V_VT(&v) = VT_DATE;
+    V_DATE(&v) = date;
+    EXPECT_EQ(VariantToText(v.v), u"");
+    Var out;
+    EXPECT_LT(VariantChangeType(&out.v, &v.v, 0, VT_BSTR), 0);
+  }
+  Var last;
+  V_VT(&last) = VT_DATE;
+  V_DATE(&last) = 2958465.0;
+  EXPECT_EQ(VariantToText(last.v), u"12/31/9999");
 }
 
 TEST(VariantListToSafeArray, EmptyListIsRefused) {
