@@ -47,13 +47,14 @@ echo ":$n" >"$dir/display"
 export DISPLAY=":$n"
 fi
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >"$dir/wineboot.log" 2>&1
-  # A crash must end the program at once instead of waiting for a debugger.
-  aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-  wine reg add "$aedebug" /v Auto /t REG_SZ /d 0 /f >/dev/null 2>&1
-  wine reg delete "$aedebug" /v Debugger /f >/dev/null 2>&1 || true
-fi
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >"$dir/wineboot.log" 2>&1
+# A crash must end the program at once with its exception code. With Auto "0" and
+# no Debugger, Wine 8 still prints "starting debugger..." and the program hangs;
+# an automatic debugger that does not exist makes the crash end the process.
+aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+wine reg add "$aedebug" /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
+wine reg add "$aedebug" /v Debugger /t REG_SZ /d 'C:\windows\system32\quorvel-no-debugger.exe %ld %ld' /f \
+  >/dev/null 2>&1
 # Keep one server for the whole run; every later process joins it.
 setsid wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
