@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quorvel {
 namespace {
@@ -81,7 +83,46 @@ TEST(DelimitedField, PairForm) {
       {__LINE__, u"ab", u"[]", 0, u"a", 0},
       {__LINE__, u"a[b", u"[]", 1, u"", 0},
       {__LINE__, u"", u"[]", 1, u"", 87},
+      // Fewer opening characters than the index asks for.
+      {__LINE__, u"[a]", u"[]", 2, u"", 87},
+      {__LINE__, u"abc", u"[]", 1, u"", 87},
+      // The field ends at the first closing character after its start, not at a
+      // matching one; the closing character may stand right at the start.
+      {__LINE__, u"[a]b]", u"[]", 1, u"a", 0},
+      {__LINE__, u"[]", u"[]", 1, u"", 0},
+      // Opening and closing characters are compared exactly, and only the first two
+      // delimiter characters count.
+      {__LINE__, u"(a)", u"[]", 1, u"", 87},
+      {__LINE__, u"<a>", u"<>><", 1, u"a", 0},
+      // With the two swapped, "]" opens: the one that ends the text opens an empty field.
+      {__LINE__, u"[a]", u"][", 1, u"", 0},
   });
+}
+
+// The code is the calling thread's: a call on another thread neither changes nor
+// reads it, in either direction.
+TEST(DelimitedField, LastErrorBelongsToTheCallingThread) {
+  EXPECT_EQ(GetDelimitedField(u"a|b", u"|", 2), u"b");
+  ASSERT_EQ(GetLastErrorCode(), 0u);
+  std::uint32_t seenThere = 12345;
+  std::thread failing([&] {
+    GetDelimitedField(u"a|b", u"|", 3);
+    seenThere = GetLastErrorCode();
+  });
+  failing.join();
+  EXPECT_EQ(seenThere, 87u);
+  EXPECT_EQ(GetLastErrorCode(), 0u);
+
+  GetDelimitedField(u"", u"|", 1);
+  ASSERT_EQ(GetLastErrorCode(), 87u);
+  std::thread succeeding([&] {
+    SetLastErrorCode(12345);
+    GetDelimitedField(u"a", u"|", 1);
+    seenThere = GetLastErrorCode();
+  });
+  succeeding.join();
+  EXPECT_EQ(seenThere, 0u);
+  EXPECT_EQ(GetLastErrorCode(), 87u);
 }
 
 TEST(DelimitedField, InputsAreLeftAlone) {
