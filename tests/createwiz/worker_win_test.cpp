@@ -273,19 +273,23 @@ TEST_F(Worker, OutcomesOtherThanSOkOrWithoutAnObjectPublishNothingAndReleaseTheO
     int line;
     HRESULT outcome;
     bool storeObject;
+    HRESULT result;
   };
   const std::vector<Row> rows = {
-      {__LINE__, S_FALSE, true},   // cancelled after the object was handed out
-      {__LINE__, S_FALSE, false},  // cancelled
-      {__LINE__, 2, true},         // another success code
-      {__LINE__, S_OK, false},     // success without an object: nothing to read
+      {__LINE__, S_FALSE, true, S_FALSE},  // cancelled after the object was handed out
+      {__LINE__, S_FALSE, false, S_FALSE},  // cancelled
+      {__LINE__, 2, true, 2},               // another success code
+      {__LINE__, S_OK, false, S_OK},        // success without an object: nothing to read
+      // A failing wizard that handed out an object all the same: released, and mapped.
+      {__LINE__, E_FAIL, true, E_FAIL},
+      {__LINE__, static_cast<HRESULT>(0x80040154), true, static_cast<HRESULT>(0x80004002)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
     g_script.createModal = row.outcome;
     g_script.storeObject = row.storeObject;
     object_.reads.clear();
-    EXPECT_EQ(Run(), row.outcome);
+    EXPECT_EQ(Run(), row.result);
     EXPECT_TRUE(object_.reads.empty());
     EXPECT_TRUE(ClipboardUntouched());
     EXPECT_EQ(object_.refs, 1);
