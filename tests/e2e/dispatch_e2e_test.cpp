@@ -75,6 +75,10 @@ TEST_F(QuorvelExit, RoadsWithoutADirectory) {
       {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x||x", 87},
       {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x|", 87},
       {__LINE__, L"\"/adcreateobjwiz:\"", 87},  // the closing quote is field 1, there is no field 2
+      // The sheet's switch inside the wizard's argument takes the job with an empty
+      // argument: 0, and no wizard (which would end with its own HRESULT here).
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x|0|/adproppage:", 0},
+      {__LINE__, L"x/adcreateobjwiz:|0", 87},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "row at line " << c.line);
@@ -108,6 +112,9 @@ TEST_F(QuorvelExit, ProgramNameWithBlanksInQuotes) {
   EXPECT_EQ(RunToExit(L"\"" + copy + L"\""), 0u);
   // Blanks and tabs after the name are skipped before the tail begins.
   EXPECT_EQ(RunToExit(L"\"" + copy + L"\" \t /adcreateobjwiz:|"), 87u);
+  // Any control character ends the name outside quotes, and none inside them.
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\"\x01\x1f/adcreateobjwiz:"), 87u);
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\"/adcreateobjwiz:"), 0u);
   ::DeleteFileW(copy.c_str());
   ::RemoveDirectoryW(folder.c_str());
 }
