@@ -149,6 +149,25 @@ HANDLE StartFakedWorker(LPTHREAD_START_ROUTINE, void* parameter) {
   return ::CreateThread(nullptr, 0, FakedWorker, parameter, 0, nullptr);
 }
 
+// A worker thread that is already in a multithreaded apartment, so that the
+// worker's own CoInitialize fails; records the apartment left after the worker.
+struct PreinitializedRun {
+  HRESULT afterQuery = E_FAIL;
+  APTTYPE after = APTTYPE_CURRENT;
+} g_preinit;
+
+DWORD WINAPI PreinitializedWorker(void* parameter) {
+  if (::CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) return 1;
+  RunCreateObjWizardWorker(*static_cast<CreateObjWizardParams*>(parameter), kFakes);
+  APTTYPEQUALIFIER qualifier{};
+  g_preinit.afterQuery = ::CoGetApartmentType(&g_preinit.after, &qualifier);
+  ::CoUninitialize();
+  return 0;
+}
+HANDLE StartPreinitializedWorker(LPTHREAD_START_ROUTINE, void* parameter) {
+  return ::CreateThread(nullptr, 0, PreinitializedWorker, parameter, 0, nullptr);
+}
+
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -210,6 +229,18 @@ TEST_F(Worker, TheWizardRunsOnAnotherThreadInASingleThreadedApartmentOfItsOwn) {
   // The worker's apartment came and went; the caller's is still the one it had.
   ASSERT_EQ(::CoGetApartmentType(&mine, &qualifier), S_OK);
   EXPECT_EQ(mine, APTTYPE_MAINSTA);
+}
+
+TEST_F(Worker, AFailedCoInitializeNeitherStopsTheWorkerNorIsUndone) {
+  g_preinit = PreinitializedRun{};
+  EXPECT_EQ(RunCreateObjectWizardWith(StartPreinitializedWorker, L"OU=Staff,DC=example,DC=com", 0, L""), S_OK);
+  EXPECT_EQ(g_log, (std::vector<std::wstring>{L"bind", L"create", L"initialize", L"create modal",
+                                              L"released wizard", L"released container"}));
+  // The apartment the thread had before is still there: no CoUninitialize of ours.
+  ASSERT_EQ(g_preinit.afterQuery, S_OK);
+  EXPECT_EQ(g_preinit.after, APTTYPE_MTA);
+  EXPECT_EQ(g_seen.apartment, APTTYPE_MTA);
+  EXPECT_EQ(Field(ClipboardBlock(test::RecordFormat()), 648, 16), u"alee");
 }
 
 TEST_F(Worker, EveryStepsFailureIsMappedAndEndsTheWorkerThere) {
