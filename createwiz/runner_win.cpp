@@ -62,6 +62,8 @@ std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT
   read.name = ::SysAllocString(attribute);
   if (!read.name) throw std::bad_alloc();
   hr = object.GetEx(read.name, &read.value);
+  // A failed read leaves its field zero even if the provider filled the value.
+  if (FAILED(hr)) return std::u16string();
   std::u16string text = VariantToText(read.value);
   text.resize(std::u16string_view(text.c_str()).size());
   return text.empty() ? text : TrimValueText(text);

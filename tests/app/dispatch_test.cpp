@@ -31,11 +31,23 @@ TEST(CommandTail, SkipsTheProgramNameAndTheBlanksAfterIt) {
       {__LINE__, u"C:\\Pro\"gram Fi\"les\\q.exe /a", u"/a"},
       {__LINE__, u"\"unclosed name /a", u""},
       {__LINE__, u"\"\"q /a", u"/a"},
+      {__LINE__, u"\"a\tb\x01" u"c\" /a", u"/a"},
+      // A closing quote does not end the name; only a blank outside quotes does.
+      {__LINE__, u"\"C:\\q.exe\"/adproppage:x", u""},
+      {__LINE__, u"\"C:\\q.exe\"\"/a b\" /c", u"/c"},
+      // A line that starts with a blank has an empty name: all of it after the
+      // blanks is the tail.
+      {__LINE__, u" q /a", u"q /a"},
+      {__LINE__, u"\t\t/adproppage:x", u"/adproppage:x"},
       // Nothing is removed from the tail itself.
       {__LINE__, u"q /a  \"b c\"  ", u"/a  \"b c\"  "},
       {__LINE__, u"q \"/adproppage:LDAP://CN=a\"", u"\"/adproppage:LDAP://CN=a\""},
-      // Code 33 is not a blank.
+      // Code 33 is not a blank, nor are DEL and the units above it.
       {__LINE__, u"q!x", u""},
+      {__LINE__, u"q\x7f/a", u""},
+      {__LINE__, u"q \x7f/a", u"\x7f/a"},
+      {__LINE__, u"q\u00a0/a", u""},
+      {__LINE__, u"q\u3000/a \U0001F600", u"\U0001F600"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "row at line " << c.line);
@@ -73,6 +85,28 @@ TEST(DecimalField, ReadsLikeWcstolIntoThirtyTwoBits) {
       {__LINE__, u"99999999999999999999999999", INT_MAX},
       // Only ASCII digits count; a full-width digit ends the number.
       {__LINE__, u"1\uff12", 1},
+      // Base 10 only: no hexadecimal or octal prefix, no exponent.
+      {__LINE__, u"0x1f", 0},
+      {__LINE__, u"010", 10},
+      {__LINE__, u"1e3", 1},
+      // A sign with no digits after it converts nothing.
+      {__LINE__, u"+", 0},
+      {__LINE__, u"-", 0},
+      {__LINE__, u"-0", 0},
+      {__LINE__, u" -7 ", -7},
+      // Leading zeros do not count towards overflow.
+      {__LINE__, u"000000000000000000002", 2},
+      {__LINE__, u"-000000000000002147483648", INT_MIN},
+      // The limits' neighbours stay exact.
+      {__LINE__, u"2147483646", INT_MAX - 1},
+      {__LINE__, u"-2147483647", INT_MIN + 1},
+      // Past 64 bits the clamp still holds.
+      {__LINE__, u"18446744073709551617", INT_MAX},
+      {__LINE__, u"-18446744073709551617", INT_MIN},
+      // White space is that of the C locale: a no-break space or a zero unit is not.
+      {__LINE__, u"\u00a02", 0},
+      {__LINE__, u"\u30002", 0},
+      {__LINE__, std::u16string(u"\0" u"2", 2), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "row at line " << c.line);
@@ -128,6 +162,16 @@ TEST(Dispatch, ChoosesTheJobAndItsArgument) {
        u"LDAP://CN=a /adcreateobjwiz:b|0", {}},
       {__LINE__, u"/adcreateobjwiz:b|0 /adproppage:LDAP://CN=a", 0, u"LDAP://CN=a", {}},
       {__LINE__, u"/adproppage:/adproppage:x", 0, u"/adproppage:x", {}},
+      // The switch need not start a word, and its colon belongs to it.
+      {__LINE__, u"foo/adproppage:LDAP://CN=a", 0, u"LDAP://CN=a", {}},
+      {__LINE__, u"/adproppage LDAP://CN=a", 0, {}, {}},
+      {__LINE__, u"/adproppage;LDAP://CN=a", 0, {}, {}},
+      {__LINE__, u"/AdPropPage:LDAP://CN=a", 0, {}, {}},
+      // The sheet's switch anywhere takes the job, even inside the wizard's argument
+      // where it leaves an empty argument: nothing runs and the status is 0, not 87.
+      {__LINE__, u"/adcreateobjwiz:CN=a|0|/adproppage:", 0, {}, {}},
+      {__LINE__, u"/adcreateobjwiz:/adproppage:LDAP://CN=a", 0, u"LDAP://CN=a", {}},
+      {__LINE__, u"/adcreateobjwiz:CN=a|0\t/adproppage:\tLDAP://CN=a", 0, u"\tLDAP://CN=a", {}},
       {__LINE__, u"\"/adproppage:LDAP://CN=a\"", 0, u"LDAP://CN=a\"", {}},
       // Malformed creation arguments: 87 and no wizard.
       {__LINE__, u"/adcreateobjwiz:", 87, {}, {}},
@@ -137,6 +181,10 @@ TEST(Dispatch, ChoosesTheJobAndItsArgument) {
       {__LINE__, u"/adcreateobjwiz:CN=Users,DC=x|", 87, {}, {}},
       {__LINE__, u"/adcreateobjwiz:|", 87, {}, {}},
       {__LINE__, u"/ADCREATEOBJWIZ:CN=Users,DC=x|1", 0, {}, {}},
+      {__LINE__, u"/adcreateobjwiz CN=Users,DC=x|1", 0, {}, {}},
+      // 87 is set once the switch is seen, whatever the argument's fields hold.
+      {__LINE__, u"/adcreateobjwiz:||", 87, {}, {}},
+      {__LINE__, u"x /adcreateobjwiz:", 87, {}, {}},
       // Well-formed: the runner gets the fields, field 2 read as a number.
       {__LINE__, u"/adcreateobjwiz:CN=Users,DC=x|1", 0, {}, RecordingJobs::WizardCall{u"CN=Users,DC=x", 1, u""}},
       {__LINE__, u"/adcreateobjwiz:CN=Users,DC=x|group|x", 0, {},
@@ -147,6 +195,14 @@ TEST(Dispatch, ChoosesTheJobAndItsArgument) {
       {__LINE__, u"/adcreateobjwiz:CN=Users,DC=x|1|a|b", 0, {}, RecordingJobs::WizardCall{u"CN=Users,DC=x", 1, u"a"}},
       {__LINE__, u"/adcreateobjwiz:CN=Users,DC=x|-1|", 0, {}, RecordingJobs::WizardCall{u"CN=Users,DC=x", -1, u""}},
       {__LINE__, u"pre /adcreateobjwiz: CN=A |3| t ", 0, {}, RecordingJobs::WizardCall{u" CN=A ", 3, u" t "}},
+      // The first occurrence is the switch; a second one is part of field 1.
+      {__LINE__, u"/adcreateobjwiz:/adcreateobjwiz:CN=a|1", 0, {},
+       RecordingJobs::WizardCall{u"/adcreateobjwiz:CN=a", 1, u""}},
+      // Field 2 only needs to be non-empty: blanks alone reach the runner as 0.
+      {__LINE__, u"/adcreateobjwiz:CN=a| ", 0, {}, RecordingJobs::WizardCall{u"CN=a", 0, u""}},
+      // A quoted switch keeps its closing quote in the last field.
+      {__LINE__, u"\"/adcreateobjwiz:CN=a|1|t\"", 0, {}, RecordingJobs::WizardCall{u"CN=a", 1, u"t\""}},
+      {__LINE__, u"\"/adcreateobjwiz:CN=a|1\"", 0, {}, RecordingJobs::WizardCall{u"CN=a", 1, u""}},
   };
   for (const DispatchCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "row at line " << c.line);

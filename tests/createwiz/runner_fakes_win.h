@@ -24,6 +24,7 @@ class FakeObject final : public IADs {
   std::map<std::wstring, HRESULT> failures;
   std::vector<std::wstring> reads;
   DWORD readThread = 0;
+  bool fillOnFailure = false;  // a failing read still hands out its value
   LONG refs = 1;
 
   HRESULT WINAPI QueryInterface(REFIID iid, void** out) override {
@@ -58,9 +59,10 @@ class FakeObject final : public IADs {
   HRESULT WINAPI GetEx(BSTR name, VARIANT* out) override {
     reads.emplace_back(name);
     readThread = ::GetCurrentThreadId();
-    if (const auto f = failures.find(name); f != failures.end()) return f->second;
+    const auto f = failures.find(name);
+    if (f != failures.end() && !fillOnFailure) return f->second;
     const auto v = values.find(name);
-    if (v == values.end()) return E_FAIL;
+    if (v == values.end()) return f != failures.end() ? f->second : E_FAIL;
     // GetEx gives every value as an array, one element for a single value.
     SAFEARRAY* array = ::SafeArrayCreateVector(VT_VARIANT, 0, 1);
     VARIANT element;
@@ -72,7 +74,7 @@ class FakeObject final : public IADs {
     ::VariantClear(&element);
     V_VT(out) = VT_ARRAY | VT_VARIANT;
     V_ARRAY(out) = array;
-    return S_OK;
+    return f != failures.end() ? f->second : S_OK;
   }
 };
 

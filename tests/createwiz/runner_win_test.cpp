@@ -122,6 +122,84 @@ TEST_F(RunnerTest, OnlyTheThirdReadDecidesTheResultAndTheRecordIsPublished) {
   EXPECT_EQ(object_.reads.size(), 3u);
 }
 
+TEST_F(RunnerTest, AFailedReadLeavesItsFieldZeroWhateverTheProviderFilledIn) {
+  object_.fillOnFailure = true;
+  object_.failures = {{L"name", E_FAIL}, {L"sAMAccountName", static_cast<HRESULT>(0x8000500D)}};
+  EXPECT_EQ(Run(), static_cast<HRESULT>(0x8000500D));
+  const auto bytes = ClipboardBlock(Format());
+  ASSERT_GE(bytes.size(), 680u);
+  EXPECT_EQ(Field(bytes, 0, 260), u"CN=Ann Lee,OU=Staff,DC=example,DC=com");
+  EXPECT_EQ(Field(bytes, 520, 64), u"");
+  EXPECT_EQ(Field(bytes, 648, 16), u"");
+}
+
+// A worker that takes its time, as a person at the wizard does, and then answers a
+// message sent to a window of the waiting thread only if that thread pumps.
+struct SlowWorker {
+  DWORD delayMs = 0;
+  HWND mainWindow = nullptr;
+  bool sentMessageAnswered = false;
+  HANDLE handle = nullptr;  // the runner's handle to the worker
+} g_slow;
+
+DWORD WINAPI SlowPlayedWorker(void* parameter) {
+  ::Sleep(g_slow.delayMs);
+  if (g_slow.mainWindow) {
+    DWORD_PTR answer = 0;
+    g_slow.sentMessageAnswered =
+        ::SendMessageTimeoutW(g_slow.mainWindow, WM_APP, 0, 0, SMTO_NORMAL, 300, &answer) != 0;
+  }
+  return PlayedWorker(parameter);
+}
+
+HANDLE StartSlowWorker(LPTHREAD_START_ROUTINE, void* parameter) {
+  return g_slow.handle = ::CreateThread(nullptr, 0, SlowPlayedWorker, parameter, 0, nullptr);
+}
+
+TEST_F(RunnerTest, WaitsForTheWorkerHoweverLongItTakesAndPumpsNoMessages) {
+  HWND window = ::CreateWindowExW(0, L"STATIC", L"waiting thread", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  g_slow = SlowWorker{1500, window};
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(RunCreateObjectWizardWith(StartSlowWorker, L"CN=a", 0, L""), S_OK);
+  EXPECT_GE(::GetTickCount() - start, 1500u);
+  EXPECT_FALSE(g_slow.sentMessageAnswered) << "the runner ran a message loop while it waited";
+  // The outcome stored at the worker's very end was seen: the names were read.
+  EXPECT_EQ(object_.reads.size(), 3u);
+  EXPECT_EQ(Field(ClipboardBlock(Format()), 648, 16), u"alee");
+  ::DestroyWindow(window);
+}
+
+TEST_F(RunnerTest, TheWorkersHandleIsClosedOnEveryOutcome) {
+  for (const HRESULT outcome : {S_OK, S_FALSE, E_FAIL}) {
+    SCOPED_TRACE(outcome);
+    g_outcome.result = outcome;
+    g_slow = SlowWorker{};
+    EXPECT_EQ(RunCreateObjectWizardWith(StartSlowWorker, L"CN=a", 0, L""), outcome);
+    ASSERT_NE(g_slow.handle, nullptr);
+    DWORD flags = 0;
+    ::SetLastError(0);
+    EXPECT_FALSE(::GetHandleInformation(g_slow.handle, &flags));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+}
+
+TEST_F(RunnerTest, AThreadThatCannotStartRunsNothingAndTouchesNoClipboard) {
+  struct Row {
+    DWORD error;
+    std::uint32_t result;
+  };
+  for (const Row& row : {Row{5, 0x80070005}, Row{8, 0x80070008}, Row{1450, 0x800705AA}, Row{0, 0}}) {
+    SCOPED_TRACE(row.error);
+    g_startError = row.error;
+    EXPECT_EQ(static_cast<std::uint32_t>(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L"")), row.result);
+    EXPECT_TRUE(object_.reads.empty());
+    EXPECT_EQ(object_.refs, 1);
+    EXPECT_EQ(Field(ClipboardBlock(Format()), 0, 4), u"seed");
+  }
+}
+
 // Publication with each clipboard call able to refuse: the block must be freed
 // unless the clipboard took it, and the clipboard closed whenever it was opened.
 struct Publication {

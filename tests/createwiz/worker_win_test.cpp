@@ -149,6 +149,25 @@ HANDLE StartFakedWorker(LPTHREAD_START_ROUTINE, void* parameter) {
   return ::CreateThread(nullptr, 0, FakedWorker, parameter, 0, nullptr);
 }
 
+// A worker thread that is already in a multithreaded apartment, so that the
+// worker's own CoInitialize fails; records the apartment left after the worker.
+struct PreinitializedRun {
+  HRESULT afterQuery = E_FAIL;
+  APTTYPE after = APTTYPE_CURRENT;
+} g_preinit;
+
+DWORD WINAPI PreinitializedWorker(void* parameter) {
+  if (::CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) return 1;
+  RunCreateObjWizardWorker(*static_cast<CreateObjWizardParams*>(parameter), kFakes);
+  APTTYPEQUALIFIER qualifier{};
+  g_preinit.afterQuery = ::CoGetApartmentType(&g_preinit.after, &qualifier);
+  ::CoUninitialize();
+  return 0;
+}
+HANDLE StartPreinitializedWorker(LPTHREAD_START_ROUTINE, void* parameter) {
+  return ::CreateThread(nullptr, 0, PreinitializedWorker, parameter, 0, nullptr);
+}
+
 class Worker : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -212,6 +231,18 @@ TEST_F(Worker, TheWizardRunsOnAnotherThreadInASingleThreadedApartmentOfItsOwn) {
   EXPECT_EQ(mine, APTTYPE_MAINSTA);
 }
 
+TEST_F(Worker, AFailedCoInitializeNeitherStopsTheWorkerNorIsUndone) {
+  g_preinit = PreinitializedRun{};
+  EXPECT_EQ(RunCreateObjectWizardWith(StartPreinitializedWorker, L"OU=Staff,DC=example,DC=com", 0, L""), S_OK);
+  EXPECT_EQ(g_log, (std::vector<std::wstring>{L"bind", L"create", L"initialize", L"create modal",
+                                              L"released wizard", L"released container"}));
+  // The apartment the thread had before is still there: no CoUninitialize of ours.
+  ASSERT_EQ(g_preinit.afterQuery, S_OK);
+  EXPECT_EQ(g_preinit.after, APTTYPE_MTA);
+  EXPECT_EQ(g_seen.apartment, APTTYPE_MTA);
+  EXPECT_EQ(Field(ClipboardBlock(test::RecordFormat()), 648, 16), u"alee");
+}
+
 TEST_F(Worker, EveryStepsFailureIsMappedAndEndsTheWorkerThere) {
   enum Step { kBind, kCreate, kInitialize, kCreateModal };
   const wchar_t* names[] = {L"bind", L"create", L"initialize", L"create modal"};
@@ -273,19 +304,23 @@ TEST_F(Worker, OutcomesOtherThanSOkOrWithoutAnObjectPublishNothingAndReleaseTheO
     int line;
     HRESULT outcome;
     bool storeObject;
+    HRESULT result;
   };
   const std::vector<Row> rows = {
-      {__LINE__, S_FALSE, true},   // cancelled after the object was handed out
-      {__LINE__, S_FALSE, false},  // cancelled
-      {__LINE__, 2, true},         // another success code
-      {__LINE__, S_OK, false},     // success without an object: nothing to read
+      {__LINE__, S_FALSE, true, S_FALSE},  // cancelled after the object was handed out
+      {__LINE__, S_FALSE, false, S_FALSE},  // cancelled
+      {__LINE__, 2, true, 2},               // another success code
+      {__LINE__, S_OK, false, S_OK},        // success without an object: nothing to read
+      // A failing wizard that handed out an object all the same: released, and mapped.
+      {__LINE__, E_FAIL, true, E_FAIL},
+      {__LINE__, static_cast<HRESULT>(0x80040154), true, static_cast<HRESULT>(0x80004002)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
     g_script.createModal = row.outcome;
     g_script.storeObject = row.storeObject;
     object_.reads.clear();
-    EXPECT_EQ(Run(), row.outcome);
+    EXPECT_EQ(Run(), row.result);
     EXPECT_TRUE(object_.reads.empty());
     EXPECT_TRUE(ClipboardUntouched());
     EXPECT_EQ(object_.refs, 1);

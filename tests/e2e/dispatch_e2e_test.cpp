@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ TEST_F(QuorvelExit, RoadsWithoutADirectory) {
       {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x||x", 87},
       {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x|", 87},
       {__LINE__, L"\"/adcreateobjwiz:\"", 87},  // the closing quote is field 1, there is no field 2
+      // The sheet's switch inside the wizard's argument takes the job with an empty
+      // argument: 0, and no wizard (which would end with its own HRESULT here).
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x|0|/adproppage:", 0},
+      {__LINE__, L"x/adcreateobjwiz:|0", 87},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "row at line " << c.line);
@@ -108,8 +113,39 @@ TEST_F(QuorvelExit, ProgramNameWithBlanksInQuotes) {
   EXPECT_EQ(RunToExit(L"\"" + copy + L"\""), 0u);
   // Blanks and tabs after the name are skipped before the tail begins.
   EXPECT_EQ(RunToExit(L"\"" + copy + L"\" \t /adcreateobjwiz:|"), 87u);
+  // Any control character ends the name outside quotes, and none inside them.
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\"\x01\x1f/adcreateobjwiz:"), 87u);
+  EXPECT_EQ(RunToExit(L"\"" + copy + L"\"/adcreateobjwiz:"), 0u);
   ::DeleteFileW(copy.c_str());
   ::RemoveDirectoryW(folder.c_str());
+}
+
+// The loader builds the process's activation context from the manifest before the
+// program runs; a manifest it rejects stops the program from starting on Windows.
+// Built here the same way, it must send comctl32 to the 64-bit version 6 assembly.
+// (Wine's DllGetVersion answers 5 even there, so the module's place is what counts.)
+TEST_F(QuorvelExit, ManifestLeadsTheLoaderToTheVersionSixCommonControls) {
+  const std::wstring exe = QuorvelExe();
+  ACTCTXW request{};
+  request.cbSize = sizeof(request);
+  request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  request.lpSource = exe.c_str();
+  request.lpResourceName = MAKEINTRESOURCEW(1);
+  HANDLE context = ::CreateActCtxW(&request);
+  ASSERT_NE(context, INVALID_HANDLE_VALUE) << "error " << ::GetLastError();
+  ULONG_PTR cookie = 0;
+  ASSERT_TRUE(::ActivateActCtx(context, &cookie));
+  HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
+  ASSERT_NE(controls, nullptr);
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_NE(::GetModuleFileNameW(controls, path, MAX_PATH), 0u);
+  std::wstring lower(path);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(::towlower(c));
+  EXPECT_NE(lower.find(L"\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos)
+      << lower;
+  ::FreeLibrary(controls);
+  ::DeactivateActCtx(0, cookie);
+  ::ReleaseActCtx(context);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace quorvel {
 namespace {
@@ -81,7 +84,56 @@ TEST(DelimitedField, PairForm) {
       {__LINE__, u"ab", u"[]", 0, u"a", 0},
       {__LINE__, u"a[b", u"[]", 1, u"", 0},
       {__LINE__, u"", u"[]", 1, u"", 87},
+      // Fewer opening characters than the index asks for.
+      {__LINE__, u"[a]", u"[]", 2, u"", 87},
+      {__LINE__, u"abc", u"[]", 1, u"", 87},
+      // The field ends at the first closing character after its start, not at a
+      // matching one; the closing character may stand right at the start.
+      {__LINE__, u"[a]b]", u"[]", 1, u"a", 0},
+      {__LINE__, u"[]", u"[]", 1, u"", 0},
+      // Opening and closing characters are compared exactly, and only the first two
+      // delimiter characters count.
+      {__LINE__, u"(a)", u"[]", 1, u"", 87},
+      {__LINE__, u"<a>", u"<>><", 1, u"a", 0},
+      // With the two swapped, "]" opens: the one that ends the text opens an empty field.
+      {__LINE__, u"[a]", u"][", 1, u"", 0},
   });
+}
+
+// The code is the calling thread's: a call on another thread neither changes nor
+// reads it. Between its own call and its read, this thread only spins on atomics,
+// since starting or joining a thread may itself change the platform's code.
+TEST(DelimitedField, LastErrorBelongsToTheCallingThread) {
+  struct Row {
+    int line;
+    std::u16string here, there;  // sources for field 2 of "|"
+    std::uint32_t codeHere, codeThere;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, u"a|b", u"a", 0, 87},
+      {__LINE__, u"a", u"a|b", 87, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    std::atomic<bool> go{false}, done{false};
+    std::uint32_t seenThere = 12345;
+    std::thread other([&] {
+      while (!go.load(std::memory_order_acquire)) {
+      }
+      SetLastErrorCode(12345);
+      GetDelimitedField(row.there, u"|", 2);
+      seenThere = GetLastErrorCode();
+      done.store(true, std::memory_order_release);
+    });
+    GetDelimitedField(row.here, u"|", 2);
+    go.store(true, std::memory_order_release);
+    while (!done.load(std::memory_order_acquire)) {
+    }
+    const std::uint32_t seenHere = GetLastErrorCode();
+    other.join();
+    EXPECT_EQ(seenHere, row.codeHere);
+    EXPECT_EQ(seenThere, row.codeThere);
+  }
 }
 
 TEST(DelimitedField, InputsAreLeftAlone) {

@@ -1,0 +1,88 @@
+// The application object's two steps on a thread of their own, as the entry point
+// runs them: the status each tail ends with, and the thread's COM state afterwards.
+#include "app/quorvel_app.h"
+
+#include <objbase.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace quorvel {
+namespace {
+
+struct Steps {
+  BOOL init = TRUE;
+  int exit = -1;
+  HRESULT comAfterwards = E_FAIL;  // CoInitializeEx for a multithreaded apartment
+};
+
+// Runs InitInstance and ExitInstance on a fresh thread, then asks whether that
+// thread can still enter a multithreaded apartment: it can only if the single-
+// threaded one of the job was left again.
+Steps RunSteps(CQuorvelApp& app, const wchar_t* tail) {
+  Steps steps;
+  std::thread thread([&] {
+    app.m_lpCmdLine = tail;
+    steps.init = app.InitInstance();
+    steps.exit = app.ExitInstance();
+    steps.comAfterwards = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(steps.comAfterwards)) ::CoUninitialize();
+  });
+  thread.join();
+  return steps;
+}
+
+TEST(QuorvelApp, EndsWithTheDispatchStatusAndLeavesComAsItFoundIt) {
+  struct Row {
+    int line;
+    const wchar_t* tail;
+    int status;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, L"", 0},
+      {__LINE__, L"/help", 0},
+      {__LINE__, L"/adproppage:", 0},
+      {__LINE__, L"/adcreateobjwiz:", 87},
+      {__LINE__, L"/adcreateobjwiz:CN=x||", 87},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    CQuorvelApp app;
+    const Steps steps = RunSteps(app, row.tail);
+    EXPECT_EQ(steps.init, FALSE);
+    EXPECT_EQ(steps.exit, row.status);
+    EXPECT_EQ(steps.comAfterwards, S_OK);
+  }
+}
+
+TEST(QuorvelApp, EachRunStartsFromStatusZero) {
+  CQuorvelApp app;
+  EXPECT_EQ(RunSteps(app, L"/adcreateobjwiz:").exit, 87);
+  EXPECT_EQ(RunSteps(app, L"").exit, 0);
+}
+
+TEST(QuorvelApp, AThreadAlreadyInAnotherApartmentKeepsIt) {
+  // CoInitialize fails there, so there is nothing of ours to uninitialise; an
+  // unbalanced CoUninitialize would end the caller's apartment.
+  APTTYPE after = APTTYPE_CURRENT;
+  HRESULT query = E_FAIL;
+  int status = -1;
+  std::thread thread([&] {
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    CQuorvelApp app;
+    app.m_lpCmdLine = L"/adcreateobjwiz:";
+    app.InitInstance();
+    status = app.ExitInstance();
+    APTTYPEQUALIFIER qualifier{};
+    query = ::CoGetApartmentType(&after, &qualifier);
+    ::CoUninitialize();
+  });
+  thread.join();
+  EXPECT_EQ(status, 87);
+  ASSERT_EQ(query, S_OK);
+  EXPECT_EQ(after, APTTYPE_MTA);
+}
+
+}  // namespace
+}  // namespace quorvel
