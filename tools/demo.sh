@@ -27,6 +27,11 @@ server=$("$here/slapd.sh" start "$directory")
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
+if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
+  # Xvfb has no window manager: left unmanaged, Wine draws the frames and captions
+  # itself, so the photographs show them.
+  wine reg add 'HKCU\Software\Wine\AppDefaults\quorvel.exe\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
 
 path='LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com'
 caption='SALES TEAM - Properties'
@@ -43,8 +48,9 @@ launcher=$!
 if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
   if win=$(timeout 60 xdotool search --sync --name "^$caption\$" | head -1); then
     sleep 1
-    import -window root "$out/sheet.png" && echo "screenshot: build/demo/sheet.png"
-    xdotool key --window "$win" Escape 2>/dev/null
+    import -window "$win" "$out/sheet.png" && echo "screenshot: build/demo/sheet.png"
+    xdotool windowfocus --sync "$win" 2>/dev/null || true
+    xdotool key Escape
   else
     echo "demo: the sheet did not appear" >&2
   fi
@@ -71,7 +77,7 @@ if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
     xdotool key Tab
     xdotool type --delay 20 dpark
     sleep 0.3
-    import -window root "$out/wizard.png" && echo "screenshot: build/demo/wizard.png"
+    import -window "$win" "$out/wizard.png" && echo "screenshot: build/demo/wizard.png"
     xdotool key Return
   else
     echo "demo: the wizard did not appear" >&2
