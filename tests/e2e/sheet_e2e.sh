@@ -147,7 +147,7 @@ register_all() { "$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/stand
 
 # --- secondary sheets (issue 4) ---
 
-# The caption follows the member chosen: Bob Stone's sheet, then Ann Lee's.
+# The caption follows the member chosen: Bob Stone's sheet, then Alma Reyes's.
 member_captions() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
@@ -155,7 +155,7 @@ member_captions() {
   nested=$(open_member "$win" 1 'BOB STONE - Properties') || return 1
   shot "$1-bob"
   keys "$nested" Escape; gone "$nested" || return 1
-  nested=$(open_member "$win" 0 'ANN LEE - Properties') || return 1
+  nested=$(open_member "$win" 0 'ALMA REYES - Properties') || return 1
   keys "$nested" Escape; gone "$nested" || return 1
   keys "$win" Return
 }
@@ -183,7 +183,7 @@ first_edit() {
   local win nested; win=$(window "$caption") || return 1
   sleep 1
   to_members "$win"
-  nested=$(open_member "$win" 0 'ANN LEE - Properties') || return 1
+  nested=$(open_member "$win" 0 'ALMA REYES - Properties') || return 1
   keys "$nested" Escape; gone "$nested" || return 1
   to_general "$win"
   replace_description "$win" "First sheet edit at $(date +%s)"
@@ -226,7 +226,7 @@ malformed() {
   done
   shot "$1"
   keys "$win" alt+p
-  nested=$(window 'ANN LEE - Properties') || return 1
+  nested=$(window 'ALMA REYES - Properties') || return 1
   keys "$nested" Escape; gone "$nested" || return 1
   keys "$win" Return
 }

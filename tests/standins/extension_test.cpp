@@ -321,7 +321,7 @@ TEST_F(MembersSheet, ListsTheMembersAndAsksForTheSelectedOnesSheet) {
   ASSERT_EQ(pages_.size(), 2u);
   const HWND page = MembersPage();
   ASSERT_TRUE(page);
-  EXPECT_EQ(Listed(page), (std::vector<std::wstring>{L"CN=Ann Lee,OU=Staff,DC=example,DC=com",
+  EXPECT_EQ(Listed(page), (std::vector<std::wstring>{L"CN=Alma Reyes,OU=Staff,DC=example,DC=com",
                                                       L"CN=Bob Stone,OU=Staff,DC=example,DC=com",
                                                       L"CN=Sales Leads,OU=Staff,DC=example,DC=com"}));
   Press(page, 1);
@@ -371,7 +371,7 @@ TEST_F(MembersSheet, PlaysTheFaultsAskedForThenWellFormedRequests) {
   EXPECT_TRUE(parent != nullptr && !::IsWindow(parent));
   ASSERT_TRUE(requests_.blocks[4].has_value());
   EXPECT_EQ(TextAt(*requests_.blocks[4], 32 + DwordAt(*requests_.blocks[4], 40)),
-            L"CN=Ann Lee,OU=Staff,DC=example,DC=com");
+            L"CN=Alma Reyes,OU=Staff,DC=example,DC=com");
   std::memcpy(&parent, requests_.blocks[4]->data(), sizeof parent);
   EXPECT_EQ(parent, sheet_);
   EXPECT_EQ(requests_.freed, 4u);

@@ -92,7 +92,7 @@ TEST_F(Provider, ReadsTheGroupAsActiveDirectoryShowsIt) {
       {__LINE__, L"sAMAccountName", {L"Sales Team"}},
       {__LINE__, L"samaccountname", {L"Sales Team"}},  // attribute names ignore case
       {__LINE__, L"member",
-       {L"CN=Ann Lee,OU=Staff,DC=example,DC=com", L"CN=Bob Stone,OU=Staff,DC=example,DC=com",
+       {L"CN=Alma Reyes,OU=Staff,DC=example,DC=com", L"CN=Bob Stone,OU=Staff,DC=example,DC=com",
         L"CN=Sales Leads,OU=Staff,DC=example,DC=com"}},
   };
   for (const Row& row : rows) {
