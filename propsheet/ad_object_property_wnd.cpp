@@ -166,9 +166,10 @@ void CADObjectPropertyWnd::ShowSheet() {
   // caption only up to there, without " - Properties".
   const std::u16string_view nameText = name.view().substr(0, name.view().find(u'\0'));
   const std::u16string caption = BuildSheetCaption(nameResult, nameText);
-  BSTR captionBstr = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(caption.data()),
-                                         static_cast<UINT>(caption.size()));
-  if (!captionBstr) {
+  UniqueBstr captionBstr;
+  *captionBstr.put() = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(caption.data()),
+                                           static_cast<UINT>(caption.size()));
+  if (!captionBstr.get()) {
     DestroyCollectedPages();
     throw std::bad_alloc();
   }
@@ -180,7 +181,7 @@ void CADObjectPropertyWnd::ShowSheet() {
   header.hwndParent = parent_;
   header.hInstance = nullptr;
   header.hIcon = ::LoadIconW(instance_, MAKEINTRESOURCEW(kSheetIcon));
-  header.pszCaption = captionBstr;
+  header.pszCaption = captionBstr.get();
   header.nPages = static_cast<UINT>(pages_.count());
   header.nStartPage = 0;
   header.phpage = reinterpret_cast<HPROPSHEETPAGE*>(pages_.data());
@@ -189,7 +190,6 @@ void CADObjectPropertyWnd::ShowSheet() {
 
   // The sheet owns the pages from here on.
   pages_.Clear();
-  ::SysFreeString(captionBstr);
 }
 
 HRESULT CADObjectPropertyWnd::QueryInterface(REFIID iid, void** out) {
