@@ -4,6 +4,7 @@
 #include "standins/adsldp/ads_path.h"
 #include "standins/adsldp/provider_win.h"
 #include "standins/common/class_factory_win.h"
+#include "standins/common/module_win.h"
 
 #include <adserr.h>
 #include <iads.h>
@@ -193,7 +194,8 @@ HRESULT ReadEntry(LDAP* ld, const std::u16string& dn, Attributes& out) {
 }
 
 // The directory object: IADs for reading and writing, IADsContainer for children.
-class LdapObject final : public IADs, public IADsContainer, Counted {
+// IDispatch of both interfaces: the console binds early, through the vtable.
+class LdapObject final : public ComObject<LdapObject, NoTypeInfo<IADs>, NoTypeInfo<IADsContainer>> {
  public:
   LdapObject(std::shared_ptr<Connection> connection, std::u16string server, std::u16string dn, bool isNew)
       : connection_(std::move(connection)), server_(std::move(server)), dn_(AdStyleDn(dn)), new_(isNew) {}
@@ -204,33 +206,13 @@ class LdapObject final : public IADs, public IADsContainer, Counted {
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
+    void* found = nullptr;
     if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IADs) {
-      *out = static_cast<IADs*>(this);
+      found = static_cast<IADs*>(this);
     } else if (iid == IID_IADsContainer) {
-      *out = static_cast<IADsContainer*>(this);
-    } else {
-      return E_NOINTERFACE;
+      found = static_cast<IADsContainer*>(this);
     }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    bool last = false;
-    const ULONG left = ReleaseCounted(last);
-    if (last) delete this;
-    return left;
-  }
-  // IDispatch: the console binds early, through the vtable.
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
+    return Answer(found, out);
   }
 
   // IADs
@@ -450,31 +432,12 @@ class LdapObject final : public IADs, public IADsContainer, Counted {
   Attributes pending_;
 };
 
-class Namespace final : public IADsOpenDSObject, Counted {
+class Namespace final : public ComObject<Namespace, NoTypeInfo<IADsOpenDSObject>> {
  public:
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != IID_IADsOpenDSObject) return E_NOINTERFACE;
-    *out = static_cast<IADsOpenDSObject*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    bool last = false;
-    const ULONG left = ReleaseCounted(last);
-    if (last) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    if (count) *count = 0;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
+    const bool known = iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IADsOpenDSObject;
+    return Answer(known ? static_cast<IADsOpenDSObject*>(this) : nullptr, out);
   }
   STDMETHODIMP OpenDSObject(BSTR path, BSTR, BSTR, LONG, IDispatch** out) override {
     if (!out) return E_POINTER;
@@ -497,9 +460,9 @@ class Namespace final : public IADsOpenDSObject, Counted {
 
 }  // namespace
 
-HRESULT GetProviderFactory(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
+const wchar_t kModuleName[] = L"quorvel_adsldp";
+
+HRESULT GetModuleClassFactory(REFCLSID clsid, REFIID iid, void** out) {
   if (clsid != CLSID_QuorvelLdapNamespace) return CLASS_E_CLASSNOTAVAILABLE;
   return GetFactory<Namespace>(iid, out);
 }

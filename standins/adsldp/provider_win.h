@@ -13,6 +13,5 @@ inline constexpr CLSID CLSID_QuorvelLdapNamespace = {
     0x6f1c2a4e, 0x93b7, 0x4d25, {0x9c, 0x0e, 0x51, 0xa7, 0xd3, 0xb8, 0xe4, 0x02}};
 
 HRESULT HresultFromLdap(ULONG code);
-HRESULT GetProviderFactory(REFCLSID clsid, REFIID iid, void** out);
 
 }  // namespace quorvel::standins

@@ -9,14 +9,20 @@ Ledger& TheLedger() {
   return ledger;
 }
 
-void WriteLedger(const wchar_t* module) {
+void AppendLedgerLine(const char* line, std::size_t length) {
   wchar_t path[MAX_PATH];
   const DWORD n = ::GetEnvironmentVariableW(L"QUORVEL_STANDIN_LEDGER", path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
-  // Raw kernel32 calls only: this runs from DllMain at process detach.
+  // Raw kernel32 calls only: this also runs from DllMain at process detach.
   const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+void WriteLedger(const wchar_t* module) {
   char line[256];
   char name[64];
   int i = 0;
@@ -25,9 +31,7 @@ void WriteLedger(const wchar_t* module) {
   const Ledger& l = TheLedger();
   const int len = std::snprintf(line, sizeof line, "%s pid=%lu objects=%ld references=%ld locks=%ld\n", name,
                                 ::GetCurrentProcessId(), l.objects.load(), l.references.load(), l.locks.load());
-  DWORD written = 0;
-  if (len > 0) ::WriteFile(file, line, static_cast<DWORD>(len), &written, nullptr);
-  ::CloseHandle(file);
+  if (len > 0) AppendLedgerLine(line, static_cast<std::size_t>(len));
 }
 
 }  // namespace quorvel::standins

@@ -7,6 +7,7 @@
 #include "platform/wintypes.h"
 
 #include <atomic>
+#include <cstddef>
 
 namespace quorvel::standins {
 
@@ -20,6 +21,8 @@ Ledger& TheLedger();
 
 // One line "<module> pid=<n> objects=<n> references=<n> locks=<n>" appended to the file.
 void WriteLedger(const wchar_t* module);
+// Any other line the tests should see there, such as a fault a stand-in detected.
+void AppendLedgerLine(const char* line, std::size_t length);
 
 // Base for every object of ours: counts itself and its references.
 class Counted {

@@ -1,6 +1,7 @@
 // The creation wizard: one modal dialog that asks for the new object's name and
 // account name, then creates it in the container it was given.
 #include "standins/common/class_factory_win.h"
+#include "standins/common/module_win.h"
 
 #include <activeds.h>
 #include <prsht.h>
@@ -15,7 +16,6 @@ namespace quorvel::standins {
 namespace {
 
 constexpr int kIdName = 1001, kIdAccount = 1002;
-HINSTANCE g_module = nullptr;
 
 void AppendRaw(std::vector<WORD>& t, const void* p, std::size_t bytes) {
   const std::size_t at = t.size();
@@ -77,25 +77,15 @@ INT_PTR CALLBACK WizardProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   return FALSE;
 }
 
-class Wizard final : public IDsAdminCreateObj, Counted {
+class Wizard final : public ComObject<Wizard, IDsAdminCreateObj> {
  public:
   ~Wizard() {
     if (container_) container_->Release();
   }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDsAdminCreateObj) return E_NOINTERFACE;
-    *out = static_cast<IDsAdminCreateObj*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    bool last = false;
-    const ULONG left = ReleaseCounted(last);
-    if (last) delete this;
-    return left;
+    const bool known = iid == IID_IUnknown || iid == IID_IDsAdminCreateObj;
+    return Answer(known ? static_cast<IDsAdminCreateObj*>(this) : nullptr, out);
   }
   STDMETHODIMP Initialize(IADsContainer* container, IADs* copyFrom, LPCWSTR className) override {
     if (!container || !className) return E_INVALIDARG;
@@ -116,7 +106,7 @@ class Wizard final : public IDsAdminCreateObj, Counted {
     const std::wstring title = L"New Object - " + class_;
     std::vector<WORD> dialog = WizardTemplate(title.c_str());
     Answers answers;
-    const INT_PTR pressed = ::DialogBoxIndirectParamW(g_module, reinterpret_cast<DLGTEMPLATE*>(dialog.data()),
+    const INT_PTR pressed = ::DialogBoxIndirectParamW(ModuleInstance(), reinterpret_cast<DLGTEMPLATE*>(dialog.data()),
                                                       parent, WizardProc, reinterpret_cast<LPARAM>(&answers));
     if (pressed == -1) return HRESULT_FROM_WIN32(::GetLastError());
     if (pressed != IDOK) return S_FALSE;
@@ -153,23 +143,12 @@ class Wizard final : public IDsAdminCreateObj, Counted {
 };
 
 }  // namespace
-}  // namespace quorvel::standins
 
-extern "C" {
+const wchar_t kModuleName[] = L"quorvel_dsadmin";
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) quorvel::standins::g_module = instance;
-  if (reason == DLL_PROCESS_DETACH) quorvel::standins::WriteLedger(L"quorvel_dsadmin");
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
+HRESULT GetModuleClassFactory(REFCLSID clsid, REFIID iid, void** out) {
   if (clsid != CLSID_DsAdminCreateObj) return CLASS_E_CLASSNOTAVAILABLE;
-  return quorvel::standins::GetFactory<quorvel::standins::Wizard>(iid, out);
+  return GetFactory<Wizard>(iid, out);
 }
 
-STDAPI DllCanUnloadNow() { return quorvel::standins::CanUnloadNow(); }
-
-}  // extern "C"
+}  // namespace quorvel::standins

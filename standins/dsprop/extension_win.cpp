@@ -4,6 +4,7 @@
 // page that opens the sheet of a member through the host.
 #include "standins/adsldp/ads_path.h"
 #include "standins/common/class_factory_win.h"
+#include "standins/common/module_win.h"
 #include "standins/dsprop/sec_request.h"
 
 #include <activeds.h>
@@ -27,20 +28,11 @@ constexpr UINT kSheetCreateNotify = WM_USER + 6;  // WM_DSA_SHEET_CREATE_NOTIFY
 constexpr int kIdName = 1001, kIdClass = 1002, kIdDescription = 1003;
 constexpr int kIdMembers = 1011, kIdOpenMember = 1012;
 
-HINSTANCE g_module = nullptr;
 
 // A layout fault of the host is recorded where the tests look for leaks.
 void RecordFault(const char* what) {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetEnvironmentVariableW(L"QUORVEL_STANDIN_LEDGER", path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return;
-  const HANDLE file = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string line = std::string("quorvel_dsprop fault ") + what + "\n";
-  DWORD written = 0;
-  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::CloseHandle(file);
+  const std::string line = std::string("quorvel_dsprop fault ") + what + "\n";
+  AppendLedgerLine(line.data(), line.size());
 }
 
 // The block of one format, copied out, or empty when the host does not give it.
@@ -295,7 +287,7 @@ void RequestSheet(HWND page, MembersPage& state, const std::wstring& dn) {
   HWND sheet = ::GetParent(page);
   if (*fault == RequestFault::kStaleParent) {
     // As if the page sent its request after its sheet had gone.
-    sheet = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, g_module, nullptr);
+    sheet = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, ModuleInstance(), nullptr);
     ::DestroyWindow(sheet);
   }
   const std::wstring cls = ClassOf(dn);
@@ -357,7 +349,7 @@ HRESULT AddPage(LPFNSVADDPROPSHEETPAGE add, LPARAM param, State* state, DLGPROC 
   PROPSHEETPAGEW psp{};
   psp.dwSize = sizeof psp;
   psp.dwFlags = PSP_DLGINDIRECT | PSP_USECALLBACK;
-  psp.hInstance = g_module;
+  psp.hInstance = ModuleInstance();
   psp.pResource = reinterpret_cast<const DLGTEMPLATE*>(state->dialog.data());
   psp.pfnDlgProc = proc;
   psp.lParam = reinterpret_cast<LPARAM>(state);
@@ -371,30 +363,20 @@ HRESULT AddPage(LPFNSVADDPROPSHEETPAGE add, LPARAM param, State* state, DLGPROC 
   return S_OK;
 }
 
-class Extension final : public IShellExtInit, public IShellPropSheetExt, Counted {
+class Extension final : public ComObject<Extension, IShellExtInit, IShellPropSheetExt> {
  public:
   ~Extension() {
     if (object_) object_->Release();
   }
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
+    void* found = nullptr;
     if (iid == IID_IUnknown || iid == IID_IShellExtInit) {
-      *out = static_cast<IShellExtInit*>(this);
+      found = static_cast<IShellExtInit*>(this);
     } else if (iid == IID_IShellPropSheetExt) {
-      *out = static_cast<IShellPropSheetExt*>(this);
-    } else {
-      return E_NOINTERFACE;
+      found = static_cast<IShellPropSheetExt*>(this);
     }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return AddRefCounted(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    bool last = false;
-    const ULONG left = ReleaseCounted(last);
-    if (last) delete this;
-    return left;
+    return Answer(found, out);
   }
 
   STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE, IDataObject* data, HKEY) override {
@@ -458,23 +440,12 @@ class Extension final : public IShellExtInit, public IShellPropSheetExt, Counted
 };
 
 }  // namespace
-}  // namespace quorvel::standins
 
-extern "C" {
+const wchar_t kModuleName[] = L"quorvel_dsprop";
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH) quorvel::standins::g_module = instance;
-  if (reason == DLL_PROCESS_DETACH) quorvel::standins::WriteLedger(L"quorvel_dsprop");
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
+HRESULT GetModuleClassFactory(REFCLSID clsid, REFIID iid, void** out) {
   if (clsid != CLSID_DsPropertyPages) return CLASS_E_CLASSNOTAVAILABLE;
-  return quorvel::standins::GetFactory<quorvel::standins::Extension>(iid, out);
+  return GetFactory<Extension>(iid, out);
 }
 
-STDAPI DllCanUnloadNow() { return quorvel::standins::CanUnloadNow(); }
-
-}  // extern "C"
+}  // namespace quorvel::standins
