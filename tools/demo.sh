@@ -27,12 +27,6 @@ server=$("$here/slapd.sh" start "$directory")
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
-  # Xvfb has no window manager: left unmanaged, Wine draws the frames and captions
-  # itself, so the photographs show them.
-  wine reg add 'HKCU\Software\Wine\AppDefaults\quorvel.exe\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-fi
-
 path='LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com'
 caption='SALES TEAM - Properties'
 echo "directory: ldap://$server/ (DC=example,DC=com)"

@@ -20,7 +20,10 @@ export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-reg() { wine reg "$@" /f >/dev/null 2>&1; }
+reg() {
+  local out
+  out=$(wine reg "$@" /f 2>&1) || { echo "register-standins: wine reg $* failed: $out" >&2; return 1; }
+}
 
 server_for() {  # CLSID DLL PROGID-or-empty NAME
   local key="HKLM\\Software\\Classes\\CLSID\\$1"

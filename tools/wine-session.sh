@@ -55,6 +55,20 @@ aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
 wine reg add "$aedebug" /v Auto /t REG_SZ /d 1 /f >/dev/null 2>&1
 wine reg add "$aedebug" /v Debugger /t REG_SZ /d 'C:\windows\system32\quorvel-no-debugger.exe %ld %ld' /f \
   >/dev/null 2>&1
+# Xvfb has no window manager: Wine would wait two seconds for every closing managed
+# window to be withdrawn. The programs whose windows tests and the demo drive are
+# left unmanaged instead: their windows close at once and Wine draws their frames
+# and captions itself. Only these: with every program unmanaged, the registrations
+# and the first sheet of a fresh prefix failed now and then. A person's own display
+# keeps its window manager.
+for program in quorvel.exe propsheet_sheet_test.exe standins_extension_test.exe; do
+  key="HKCU\\Software\\Wine\\AppDefaults\\$program\\X11 Driver"
+  if [ -n "${QUORVEL_USE_DISPLAY:-}" ]; then
+    wine reg delete "$key" /v Managed /f >/dev/null 2>&1 || true
+  else
+    wine reg add "$key" /v Managed /d N /f >/dev/null 2>&1
+  fi
+done
 # Keep one server for the whole run; every later process joins it.
 setsid wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1

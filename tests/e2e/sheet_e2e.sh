@@ -17,10 +17,6 @@ group="CN=Sales Team,$staff"
 caption='SALES TEAM - Properties'
 failures=0; passed=0; started=$(date +%s)
 launcher_pid=""
-# Without a window manager Wine waits two seconds for each managed window that closes
-# to be withdrawn; quorvel.exe's windows are left unmanaged instead.
-wine reg add 'HKCU\Software\Wine\AppDefaults\quorvel.exe\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-
 # run NAME EXPECTED-STATUS PATH DRIVE-FUNCTION
 run() {
   local name=$1 expected=$2 path=$3 drive=$4
