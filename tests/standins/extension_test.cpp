@@ -2,6 +2,7 @@
 // test's own: the layouts it must accept, the faults it must refuse, the page.
 #include "platform/win/com_ptr.h"
 #include "platform/win/unique_handle.h"
+#include "propsheet/sheet_rules.h"
 
 #include <activeds.h>
 #include <commctrl.h>
@@ -23,36 +24,13 @@ const CLSID kDsPropertyPages = {0x0d45d530, 0x764b, 0x11d0, {0xa1, 0xca, 0x00, 0
 using Block = std::vector<BYTE>;
 
 void PutDword(Block& b, std::size_t at, DWORD v) { std::memcpy(b.data() + at, &v, sizeof v); }
-void PutString(Block& b, std::size_t at, const std::wstring& s) {
-  std::memcpy(b.data() + at, s.c_str(), (s.size() + 1) * 2);
-}
 
+// The blocks as the host renders them; the faults below are made from them.
 Block ObjectNames(const std::wstring& path, const std::wstring& cls) {
-  Block b(36 + 2 * (path.size() + 1) + 2 * (cls.size() + 1));
-  PutDword(b, 16, 1);        // cItems
-  PutDword(b, 24, 0x10);     // DSPROVIDER_ADVANCED
-  PutDword(b, 28, 36);       // offsetName
-  PutDword(b, 32, static_cast<DWORD>(36 + 2 * (path.size() + 1)));
-  PutString(b, 36, path);
-  PutString(b, 36 + 2 * (path.size() + 1), cls);
-  return b;
+  return RenderObjectNamesBytes(std::u16string(path.begin(), path.end()), std::u16string(cls.begin(), cls.end()));
 }
-
-Block DisplayOptions() {
-  Block b(40);
-  PutDword(b, 0, 28);
-  PutDword(b, 8, 28);
-  PutString(b, 28, L"admin");
-  return b;
-}
-
-Block SheetConfig(HWND hidden) {
-  Block b(32);
-  std::memcpy(b.data() + 8, &hidden, sizeof hidden);
-  std::memcpy(b.data() + 16, &hidden, sizeof hidden);
-  PutDword(b, 24, 0xCDCDCDCD);
-  return b;
-}
+Block DisplayOptions() { return RenderDisplaySpecOptionsBytes(kAttributePrefix); }
+Block SheetConfig(HWND hidden) { return RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(hidden)); }
 
 // Serves three blocks by format name, as the host does; counts its references.
 class FakeData final : public IDataObject {

@@ -1,6 +1,8 @@
 // sheet_driver PATH: shows the extension's pages for PATH in a modal sheet, as a
 // host would, with a hidden window that counts the pages' notifications, and
 // prints the counts when the sheet closes. A script drives the sheet.
+#include "propsheet/sheet_rules.h"
+
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -40,25 +42,14 @@ class Data final : public IDataObject {
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP GetData(FORMATETC* fe, STGMEDIUM* medium) override {
+    // The blocks as the host renders them.
     std::vector<BYTE> b;
-    auto dword = [&b](std::size_t at, DWORD v) { std::memcpy(b.data() + at, &v, 4); };
     if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsObjectNames")) {
-      const std::wstring cls = L"group";
-      b.resize(36 + 2 * (g_path.size() + 1) + 2 * (cls.size() + 1));
-      dword(16, 1);
-      dword(28, 36);
-      dword(32, static_cast<DWORD>(36 + 2 * (g_path.size() + 1)));
-      std::memcpy(b.data() + 36, g_path.c_str(), 2 * (g_path.size() + 1));
-      std::memcpy(b.data() + 36 + 2 * (g_path.size() + 1), cls.c_str(), 2 * (cls.size() + 1));
+      b = quorvel::RenderObjectNamesBytes(std::u16string(g_path.begin(), g_path.end()), u"group");
     } else if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsDisplaySpecOptions")) {
-      b.resize(40);
-      dword(0, 28);
-      dword(8, 28);
-      std::memcpy(b.data() + 28, L"admin", 12);
+      b = quorvel::RenderDisplaySpecOptionsBytes(quorvel::kAttributePrefix);
     } else if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsPropSheetCfgClipFormat")) {
-      b.resize(32);
-      std::memcpy(b.data() + 8, &g_hidden, 8);
-      std::memcpy(b.data() + 16, &g_hidden, 8);
+      b = quorvel::RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(g_hidden));
     } else {
       return DV_E_FORMATETC;
     }
