@@ -2,7 +2,7 @@
 // test's own: the layouts it must accept, the faults it must refuse, the page.
 #include "platform/win/com_ptr.h"
 #include "platform/win/unique_handle.h"
-#include "propsheet/sheet_rules.h"
+#include "block_data_win.h"
 
 #include <activeds.h>
 #include <commctrl.h>
@@ -20,56 +20,6 @@ namespace quorvel {
 namespace {
 
 const CLSID kDsPropertyPages = {0x0d45d530, 0x764b, 0x11d0, {0xa1, 0xca, 0x00, 0xaa, 0x00, 0xc1, 0x6e, 0x65}};
-
-using Block = std::vector<BYTE>;
-
-void PutDword(Block& b, std::size_t at, DWORD v) { std::memcpy(b.data() + at, &v, sizeof v); }
-
-// The blocks as the host renders them; the faults below are made from them.
-Block ObjectNames(const std::wstring& path, const std::wstring& cls) {
-  return RenderObjectNamesBytes(std::u16string(path.begin(), path.end()), std::u16string(cls.begin(), cls.end()));
-}
-Block DisplayOptions() { return RenderDisplaySpecOptionsBytes(kAttributePrefix); }
-Block SheetConfig(HWND hidden) { return RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(hidden)); }
-
-// Serves three blocks by format name, as the host does; counts its references.
-class FakeData final : public IDataObject {
- public:
-  Block names, options, config;
-  LONG refs = 1;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IDataObject) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-  STDMETHODIMP GetData(FORMATETC* fe, STGMEDIUM* medium) override {
-    const Block* b = nullptr;
-    if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsObjectNames")) b = &names;
-    if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsDisplaySpecOptions")) b = &options;
-    if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsPropSheetCfgClipFormat")) b = &config;
-    if (!b || !(fe->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-    HGLOBAL h = ::GlobalAlloc(GMEM_ZEROINIT, b->size());
-    std::memcpy(::GlobalLock(h), b->data(), b->size());
-    ::GlobalUnlock(h);
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = h;
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-  STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-};
 
 // A handle that once named a window and names none now.
 HWND GoneWindow() {

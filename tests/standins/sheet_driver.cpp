@@ -1,14 +1,14 @@
 // sheet_driver PATH: shows the extension's pages for PATH in a modal sheet, as a
 // host would, with a hidden window that counts the pages' notifications, and
 // prints the counts when the sheet closes. A script drives the sheet.
-#include "propsheet/sheet_rules.h"
+#include "block_data_win.h"
+#include "platform/win/com_ptr.h"
 
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,48 +25,6 @@ LRESULT CALLBACK HiddenProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   if (m == WM_USER + 1107) ++g_exit;
   return ::DefWindowProcW(w, m, wp, lp);
 }
-
-HGLOBAL Block(const std::vector<BYTE>& b) {
-  HGLOBAL h = ::GlobalAlloc(GMEM_ZEROINIT, b.size());
-  std::memcpy(::GlobalLock(h), b.data(), b.size());
-  ::GlobalUnlock(h);
-  return h;
-}
-
-class Data final : public IDataObject {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    *out = (iid == IID_IUnknown || iid == IID_IDataObject) ? this : nullptr;
-    return *out ? S_OK : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetData(FORMATETC* fe, STGMEDIUM* medium) override {
-    // The blocks as the host renders them.
-    std::vector<BYTE> b;
-    if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsObjectNames")) {
-      b = quorvel::RenderObjectNamesBytes(std::u16string(g_path.begin(), g_path.end()), u"group");
-    } else if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsDisplaySpecOptions")) {
-      b = quorvel::RenderDisplaySpecOptionsBytes(quorvel::kAttributePrefix);
-    } else if (fe->cfFormat == ::RegisterClipboardFormatW(L"DsPropSheetCfgClipFormat")) {
-      b = quorvel::RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(g_hidden));
-    } else {
-      return DV_E_FORMATETC;
-    }
-    medium->tymed = TYMED_HGLOBAL;
-    medium->hGlobal = Block(b);
-    medium->pUnkForRelease = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-  STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-  STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-};
 
 BOOL CALLBACK Collect(HPROPSHEETPAGE page, LPARAM param) {
   reinterpret_cast<std::vector<HPROPSHEETPAGE>*>(param)->push_back(page);
@@ -85,17 +43,21 @@ int wmain(int argc, wchar_t** argv) {
   wc.lpszClassName = L"SheetDriverHidden";
   ::RegisterClassW(&wc);
   g_hidden = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
-  Data data;
-  IShellExtInit* init = nullptr;
-  HRESULT hr = ::CoCreateInstance(kDsPropertyPages, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
-                                  reinterpret_cast<void**>(&init));
   std::vector<HPROPSHEETPAGE> pages;
-  if (SUCCEEDED(hr)) hr = init->Initialize(nullptr, &data, nullptr);
-  IShellPropSheetExt* ext = nullptr;
-  if (SUCCEEDED(hr)) hr = init->QueryInterface(IID_IShellPropSheetExt, reinterpret_cast<void**>(&ext));
-  if (SUCCEEDED(hr)) hr = ext->AddPages(Collect, reinterpret_cast<LPARAM>(&pages));
-  if (ext) ext->Release();
-  if (init) init->Release();
+  HRESULT hr = S_OK;
+  // Lives as long as the sheet, whose pages may read it again.
+  quorvel::FakeData data;
+  data.names = quorvel::ObjectNames(g_path, L"group");
+  data.options = quorvel::DisplayOptions();
+  data.config = quorvel::SheetConfig(g_hidden);
+  {
+    quorvel::ComPtr<IShellExtInit> init;
+    hr = ::CoCreateInstance(kDsPropertyPages, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.put_void());
+    if (SUCCEEDED(hr)) hr = init->Initialize(nullptr, &data, nullptr);
+    quorvel::ComPtr<IShellPropSheetExt> ext;
+    if (SUCCEEDED(hr)) hr = init.As(IID_IShellPropSheetExt, ext);
+    if (SUCCEEDED(hr)) hr = ext->AddPages(Collect, reinterpret_cast<LPARAM>(&pages));
+  }
   if (SUCCEEDED(hr) && !pages.empty()) {
     PROPSHEETHEADERW h{};
     h.dwSize = sizeof h;
