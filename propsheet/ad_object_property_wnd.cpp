@@ -54,12 +54,8 @@ HRESULT CADObjectPropertyWnd::SetObject(const wchar_t* adsPath) {
   ComPtr<IUnknown> bound;
   const HRESULT hr = ::ADsGetObject(adsPath, IID_IADs, bound.put_void());
   if (FAILED(hr)) return hr;
-  return AdoptObject(bound.get());
-}
-
-HRESULT CADObjectPropertyWnd::AdoptObject(IUnknown* bound) {
   if (!bound) return E_POINTER;
-  if (object_) {
+  if (object_) {  // a second bind replaces the first object, not leaks it
     object_->Release();
     object_ = nullptr;
   }

@@ -20,9 +20,6 @@ class CADObjectPropertyWnd final : public IDataObject {
   CADObjectPropertyWnd& operator=(const CADObjectPropertyWnd&) = delete;
 
   HRESULT SetObject(const wchar_t* adsPath);
-  // Takes the directory object from a reference the caller keeps; the result of
-  // the interface query.
-  HRESULT AdoptObject(IUnknown* bound);
   void Run();
   int ChangedFlag() const { return changed_; }
   HWND HiddenWindow() const { return hidden_; }

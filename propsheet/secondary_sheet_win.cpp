@@ -5,8 +5,6 @@
 #include "propsheet/ad_object_property_wnd.h"
 #include "propsheet/sec_page_info.h"
 
-#include <ole2.h>
-#include <activeds.h>
 
 #include <cstring>
 
@@ -62,9 +60,7 @@ void OpenSecondarySheet(CADObjectPropertyWnd* requester, HLOCAL block) {
   if (parent && !::IsWindow(parent)) return;
   const auto nested = ComPtr<CADObjectPropertyWnd>(new CADObjectPropertyWnd(requester->Instance(), parent));
   const std::u16string path = SecPagePath(*name);
-  ComPtr<IUnknown> bound;
-  if (SUCCEEDED(::ADsGetObject(reinterpret_cast<const wchar_t*>(path.c_str()), IID_IADs, bound.put_void())))
-    nested->AdoptObject(bound.get());
+  nested->SetObject(reinterpret_cast<const wchar_t*>(path.c_str()));  // a failed bind shows nothing
   nested->Run();  // its changed flag is its own: only the first sheet's counts
 }
 
