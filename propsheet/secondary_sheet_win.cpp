@@ -5,7 +5,6 @@
 #include "propsheet/ad_object_property_wnd.h"
 #include "propsheet/sec_page_info.h"
 
-
 #include <cstring>
 
 namespace quorvel {
