@@ -1,6 +1,7 @@
 // The creation wizard: one modal dialog that asks for the new object's name and
 // account name, then creates it in the container it was given.
 #include "standins/common/class_factory_win.h"
+#include "standins/common/dialog_template_win.h"
 #include "standins/common/module_win.h"
 
 #include <activeds.h>
@@ -17,34 +18,8 @@ namespace {
 
 constexpr int kIdName = 1001, kIdAccount = 1002;
 
-void AppendRaw(std::vector<WORD>& t, const void* p, std::size_t bytes) {
-  const std::size_t at = t.size();
-  t.resize(at + bytes / 2);
-  std::memcpy(t.data() + at, p, bytes);
-}
-void Append(std::vector<WORD>& t, const wchar_t* s) {
-  do t.push_back(static_cast<WORD>(*s)); while (*s++);
-}
-void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls,
-             const wchar_t* text) {
-  if (t.size() % 2) t.push_back(0);
-  DLGITEMTEMPLATE item{WS_CHILD | WS_VISIBLE | style, 0, x, y, cx, cy, id};
-  AppendRaw(t, &item, sizeof item);
-  t.push_back(0xFFFF);
-  t.push_back(cls);
-  Append(t, text);
-  t.push_back(0);
-}
-
-std::vector<WORD> WizardTemplate(const wchar_t* title) {
-  std::vector<WORD> t;
-  DLGTEMPLATE dlg{DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 6, 0, 0, 230, 80};
-  AppendRaw(t, &dlg, sizeof dlg);
-  t.push_back(0);
-  t.push_back(0);
-  Append(t, title);
-  t.push_back(8);
-  Append(t, L"MS Shell Dlg");
+DialogTemplate WizardTemplate(const wchar_t* title) {
+  DialogTemplate t = StartDialog(DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, 230, 80, title);
   AddItem(t, 0, 7, 10, 70, 10, 0xFFFF, 0x0082, L"&Name:");
   AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 80, 8, 143, 12, kIdName, 0x0081, L"");
   AddItem(t, 0, 7, 28, 70, 10, 0xFFFF, 0x0082, L"&Account name:");
@@ -104,7 +79,7 @@ class Wizard final : public ComObject<Wizard, IDsAdminCreateObj> {
     *out = nullptr;
     if (!container_) return E_UNEXPECTED;
     const std::wstring title = L"New Object - " + class_;
-    std::vector<WORD> dialog = WizardTemplate(title.c_str());
+    DialogTemplate dialog = WizardTemplate(title.c_str());
     Answers answers;
     const INT_PTR pressed = ::DialogBoxIndirectParamW(ModuleInstance(), reinterpret_cast<DLGTEMPLATE*>(dialog.data()),
                                                       parent, WizardProc, reinterpret_cast<LPARAM>(&answers));

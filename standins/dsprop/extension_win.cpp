@@ -4,6 +4,7 @@
 // page that opens the sheet of a member through the host.
 #include "standins/adsldp/ads_path.h"
 #include "standins/common/class_factory_win.h"
+#include "standins/common/dialog_template_win.h"
 #include "standins/common/module_win.h"
 #include "standins/dsprop/sec_request.h"
 
@@ -71,64 +72,25 @@ bool StringAt(const std::vector<BYTE>& b, std::size_t header, std::size_t offset
   return false;
 }
 
-void AppendRaw(std::vector<WORD>& t, const void* p, std::size_t bytes) {
-  const std::size_t at = t.size();
-  t.resize(at + bytes / 2);
-  std::memcpy(t.data() + at, p, bytes);
-}
-
-void Append(std::vector<WORD>& t, const wchar_t* s) {
-  do t.push_back(static_cast<WORD>(*s)); while (*s++);
-}
-
-void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id, WORD cls,
-             const wchar_t* text) {
-  if (t.size() % 2) t.push_back(0);  // items start on a DWORD
-  DLGITEMTEMPLATE item{WS_CHILD | WS_VISIBLE | style, 0, x, y, cx, cy, id};
-  AppendRaw(t, &item, sizeof item);
-  t.push_back(0xFFFF);
-  t.push_back(cls);
-  Append(t, text);
-  t.push_back(0);
-}
-
-// A page's dialog header, built in memory; its items follow.
-std::vector<WORD> PageTemplate(const wchar_t* title) {
-  std::vector<WORD> t;
-  DLGTEMPLATE dlg{DS_SETFONT | WS_CHILD | WS_CAPTION, 0, 0, 0, 0, 252, 218};
-  AppendRaw(t, &dlg, sizeof dlg);
-  t.push_back(0);  // no menu
-  t.push_back(0);  // default class
-  Append(t, title);
-  t.push_back(8);
-  Append(t, L"MS Shell Dlg");
-  return t;
-}
-
-// Every AddItem raises the item count, which the header keeps at byte 8.
-void CountItems(std::vector<WORD>& t, WORD items) { t[4] = items; }
-
 // Labels, name, class, description.
-std::vector<WORD> GeneralTemplate() {
-  std::vector<WORD> t = PageTemplate(L"General");
+DialogTemplate GeneralTemplate() {
+  DialogTemplate t = StartDialog(WS_CHILD | WS_CAPTION, 252, 218, L"General");
   AddItem(t, 0, 7, 10, 60, 10, 0xFFFF, 0x0082, L"Name:");
   AddItem(t, 0, 70, 10, 175, 10, kIdName, 0x0082, L"");
   AddItem(t, 0, 7, 26, 60, 10, 0xFFFF, 0x0082, L"Class:");
   AddItem(t, 0, 70, 26, 175, 10, kIdClass, 0x0082, L"");
   AddItem(t, 0, 7, 44, 60, 10, 0xFFFF, 0x0082, L"&Description:");
   AddItem(t, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 70, 42, 175, 12, kIdDescription, 0x0081, L"");
-  CountItems(t, 6);
   return t;
 }
 
 // The member list and the button that opens the selected member's sheet.
-std::vector<WORD> MembersTemplate() {
-  std::vector<WORD> t = PageTemplate(L"Members");
+DialogTemplate MembersTemplate() {
+  DialogTemplate t = StartDialog(WS_CHILD | WS_CAPTION, 252, 218, L"Members");
   AddItem(t, 0, 7, 10, 238, 10, 0xFFFF, 0x0082, L"&Members:");
   AddItem(t, WS_BORDER | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 7, 22, 238, 150, kIdMembers,
           0x0083, L"");
   AddItem(t, WS_TABSTOP | BS_PUSHBUTTON, 170, 178, 75, 14, kIdOpenMember, 0x0080, L"&Properties");
-  CountItems(t, 3);
   return t;
 }
 
