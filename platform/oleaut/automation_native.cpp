@@ -84,8 +84,7 @@ ULONG ElementSize(VARTYPE vt) {
     case VT_BOOL: case VT_I2: case VT_UI2: return 2;
     case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
     case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
-    case VT_INT_PTR: case VT_UINT_PTR: return sizeof(void*);
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: return sizeof(void*);
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_INT_PTR: case VT_UINT_PTR: return sizeof(void*);
     case VT_DECIMAL: return sizeof(DECIMAL);
     case VT_VARIANT: return sizeof(VARIANT);
     default: return 0;
