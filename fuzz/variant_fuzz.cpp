@@ -56,13 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (VariantToText(value) != text) Broken("VariantToText gave two texts for one value");
   if (text.find(u'\0') != std::u16string::npos) Broken("a zero character in the text");
 
-  // Conversion takes a deep copy over; what it leaves is a value of its own.
+  // Conversion takes a deep copy over; what it leaves is a value of its own, or,
+  // after a failure, the copy as it was.
   VARIANT work;
   VariantInit(&work);
   if (SUCCEEDED(VariantCopy(&work, &value))) {
     before = work;
     const HRESULT hr = ChangeVariantType(work, request);
     if (SUCCEEDED(hr)) CheckConverted(before, work, request);
+    else if (!SameBits(before, work)) Broken("a failed conversion changed the value");
     (void)VariantToText(work);
     if (FAILED(VariantClear(&work))) Broken("a conversion left a value that cannot be released");
   }

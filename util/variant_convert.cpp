@@ -331,53 +331,55 @@ HRESULT ChangeVariantType(VARIANT& value, VARTYPE request) {
   const auto base = static_cast<VARTYPE>(request & ~VT_ARRAY);
   WorkingVariant holder(value);
   VARIANT& work = holder.get();
+  // Every step that can fail works on copies: the caller's value goes only when
+  // its replacement is whole, so that a failure leaves it as it was.
+  OwnedVariant result = MakeOwnedVariant();
+  HRESULT hr = S_OK;
 
   if (V_VT(&work) & VT_ARRAY) {
     VariantList list;
     std::vector<HRESULT> read_status;
-    HRESULT hr = SafeArrayToVariantList(work, list, &read_status);
+    hr = SafeArrayToVariantList(work, list, &read_status);
     if (FAILED(hr)) return hr;
-    ClearOrThrow(work);
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      // An element that could not be read fails the conversion like one that
+      // cannot be converted.
+      if (!list[k]) return read_status[k];
+      const HRESULT element_hr = ChangeVariantType(*list[k], base);
+      if (FAILED(element_hr)) return element_hr;
+    }
     if (list.empty()) {
       hr = want_array ? S_FALSE : S_OK;
     } else {
-      for (std::size_t k = 0; k < list.size(); ++k) {
-        // An element that could not be read fails the conversion like one that
-        // cannot be converted.
-        if (!list[k]) return read_status[k];
-        const HRESULT element_hr = ChangeVariantType(*list[k], base);
-        if (FAILED(element_hr)) return element_hr;
-      }
-      hr = VariantListToSafeArray(work, list);
+      hr = VariantListToSafeArray(*result, list);
+      if (FAILED(hr)) return hr;
     }
-    if (want_array) return hr;
-    if (base == VT_BSTR) {
-      const std::u16string text = VariantToText(work);
-      SetText(work, text);
+    if (!want_array && base == VT_BSTR) {
+      SetText(work, VariantToText(*result));
       return hr;
     }
-    if (!list.empty()) {
-      VARIANT first;
-      VariantInit(&first);
-      const HRESULT copy_hr = VariantCopy(&first, list.front().get());
-      ClearOrThrow(work);
-      if (SUCCEEDED(copy_hr)) work = first;
+    if (!want_array && !list.empty()) {
+      ClearOrThrow(*result);
+      *result = *list.front();  // the first converted element, taken from the list
+      VariantInit(list.front().get());
     }
-    return hr;
-  }
-
-  if (want_array) {
-    HRESULT hr = ChangeVariantType(work, base);
+  } else if (want_array) {
+    OwnedVariant converted = MakeOwnedVariant();
+    hr = VariantCopy(converted.get(), &work);
+    if (FAILED(hr)) return hr;
+    hr = ChangeVariantType(*converted, base);
     if (FAILED(hr)) return hr;
     VariantList list;
-    list.push_back(MakeOwnedVariant());
-    hr = VariantCopy(list.front().get(), &work);
+    list.push_back(std::move(converted));
+    hr = VariantListToSafeArray(*result, list);
     if (FAILED(hr)) return hr;
-    ClearOrThrow(work);
-    return VariantListToSafeArray(work, list);
+  } else {
+    return ChangeScalar(work, base);
   }
-
-  return ChangeScalar(work, base);
+  ClearOrThrow(work);
+  work = *result;
+  VariantInit(result.get());
+  return hr;
 }
 
 }  // namespace quorvel

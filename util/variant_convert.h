@@ -38,7 +38,8 @@ using VariantList = std::vector<OwnedVariant>;
 constexpr HRESULT kNotEnoughMemory = static_cast<HRESULT>(0x80070008);
 constexpr HRESULT kNotSupported = static_cast<HRESULT>(0x80070032);
 
-// Converts `value` in place to `request`, which may carry VT_ARRAY.
+// Converts `value` in place to `request`, which may carry VT_ARRAY. On failure
+// `value` is left as it was.
 HRESULT ChangeVariantType(VARIANT& value, VARTYPE request);
 
 // Copies of every element of a one-dimensional array, or of the array that a
@@ -60,9 +61,9 @@ HRESULT GetArrayRange(SAFEARRAY* array, LONG& lower, std::size_t& count);
 // An array of more than one dimension gives E_INVALIDARG: one index cannot name
 // its elements.
 HRESULT GetArrayElement(SAFEARRAY* array, LONG index, VARIANT& out);
-// Stores `element` by its own type; a value of another type than the array's is
-// converted first, and one that cannot be stored leaves the slot as it was, as
-// does an array of more than one dimension.
+// Stores `element` by the array's element type: a value of another type is
+// converted to it first, and one that does not convert leaves the slot as it
+// was, as does an array of more than one dimension.
 void PutArrayElement(SAFEARRAY* array, LONG index, const VARIANT& element);
 
 // The five-significant-digit text of a double, e.g. 1.2346e+005.

@@ -38,11 +38,12 @@ HRESULT SafeArrayToTextList(SAFEARRAY* array, std::vector<std::u16string>& list)
 
 std::u16string VariantToText(const VARIANT& value) {
   if (V_VT(&value) & VT_ARRAY) {
-    // A by-reference array holds the address of an array, not an array.
-    if (V_VT(&value) & VT_BYREF) return {};
-    if (!V_ARRAY(&value)) return {};
+    // A by-reference array holds the address of the array it names.
+    SAFEARRAY* array = V_ARRAY(&value);
+    if (V_VT(&value) & VT_BYREF) array = V_ARRAYREF(&value) ? *V_ARRAYREF(&value) : nullptr;
+    if (!array) return {};
     std::vector<std::u16string> list;
-    if (FAILED(SafeArrayToTextList(V_ARRAY(&value), list))) return {};
+    if (FAILED(SafeArrayToTextList(array, list))) return {};
     std::u16string text = u"{";
     for (const auto& entry : list) {
       text += u'\'';

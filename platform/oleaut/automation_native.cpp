@@ -84,7 +84,7 @@ ULONG ElementSize(VARTYPE vt) {
     case VT_BOOL: case VT_I2: case VT_UI2: return 2;
     case VT_I4: case VT_UI4: case VT_R4: case VT_ERROR: case VT_INT: case VT_UINT: return 4;
     case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: return 8;
-    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: return sizeof(void*);
+    case VT_BSTR: case VT_DISPATCH: case VT_UNKNOWN: case VT_INT_PTR: case VT_UINT_PTR: return sizeof(void*);
     case VT_DECIMAL: return sizeof(DECIMAL);
     case VT_VARIANT: return sizeof(VARIANT);
     default: return 0;
@@ -268,12 +268,10 @@ HRESULT SafeArrayPutElement(SAFEARRAY* a, LONG* indices, void* value) {
     return VariantCopy(static_cast<VARIANT*>(cell), static_cast<VARIANT*>(value));
   }
   if (a->fFeatures & FADF_BSTR) {
+    // A null string is stored as a new empty one, as the platform does.
     BSTR src = static_cast<BSTR>(value);
-    BSTR copy = nullptr;
-    if (src) {
-      copy = SysAllocStringByteLen(reinterpret_cast<const char*>(src), SysStringByteLen(src));
-      if (!copy) return E_OUTOFMEMORY;
-    }
+    BSTR copy = SysAllocStringByteLen(reinterpret_cast<const char*>(src), SysStringByteLen(src));
+    if (!copy) return E_OUTOFMEMORY;
     SysFreeString(*static_cast<BSTR*>(cell));
     *static_cast<BSTR*>(cell) = copy;
     return S_OK;

@@ -21,14 +21,34 @@ HRESULT ValidateType(VARTYPE vt) {
   return DISP_E_BADVARTYPE;
 }
 
-// A numeric view of a source value.
+// The platform's double of a decimal: one division by the scale's power of ten,
+// built by repeated multiplication, the sign on the divisor (so -0 gives +0).
+double DecimalValue(const DECIMAL& d) {
+  double divisor = 1.0;
+  for (int s = 0; s < d.scale; ++s) divisor *= 10.0;
+  if (d.sign & DECIMAL_NEG) divisor = -divisor;
+  double high = 0.0;
+  if (d.Hi32) high = static_cast<double>(d.Hi32) / divisor * 4294967296.0 * 4294967296.0;
+  return static_cast<double>(d.Lo64) / divisor + high;
+}
+
+// A numeric view of a source value. Currency (`i` in units of 1/10000) and
+// decimals keep their exact value until a target needs a double.
 struct Number {
-  enum Kind { kInt, kUInt, kReal } kind = kInt;
+  enum Kind { kInt, kUInt, kReal, kCy, kDec } kind = kInt;
   long long i = 0;
   unsigned long long u = 0;
   double r = 0;
+  DECIMAL d{};
+  bool hex = false;  // written as &H digits
   double AsReal() const {
-    return kind == kReal ? r : kind == kUInt ? static_cast<double>(u) : static_cast<double>(i);
+    switch (kind) {
+      case kReal: return r;
+      case kUInt: return static_cast<double>(u);
+      case kCy: return static_cast<double>(i) / 10000.0;
+      case kDec: return DecimalValue(d);
+      default: return static_cast<double>(i);
+    }
   }
 };
 
@@ -40,10 +60,68 @@ double RoundHalfEven(double x) {
   return std::fmod(f, 2.0) == 0.0 ? f : f + 1;
 }
 
-double DecimalValue(const DECIMAL& d) {
-  double v = static_cast<double>(d.Hi32) * 18446744073709551616.0 + static_cast<double>(d.Lo64);
-  for (int s = 0; s < d.scale; ++s) v /= 10.0;
-  return (d.sign & DECIMAL_NEG) ? -v : v;
+// A decimal digit string into 96 bits; false when it does not fit.
+bool Digits96Value(const std::string& digits, DECIMAL& d) {
+  ULONG parts[3] = {0, 0, 0};  // most significant first
+  for (const char c : digits) {
+    unsigned long long carry = static_cast<unsigned long long>(c - '0');
+    for (int k = 2; k >= 0; --k) {
+      const unsigned long long cur = parts[k] * 10ULL + carry;
+      parts[k] = static_cast<ULONG>(cur);
+      carry = cur >> 32;
+    }
+    if (carry) return false;
+  }
+  d.Hi32 = parts[0];
+  d.Lo64 = (static_cast<ULONGLONG>(parts[1]) << 32) | parts[2];
+  return true;
+}
+
+// The platform's decimal of a double: the binary value's exact digits, cut to 28
+// decimals, then to fewer than 2^53 units (2^24 for a float) while any decimals
+// remain, rounded on the last digit cut, without trailing zeros.
+HRESULT DecimalFromReal(double r, bool single, DECIMAL& d) {
+  d = DECIMAL{};
+  if (std::isnan(r)) return DISP_E_BADVARTYPE;
+  if (std::isinf(r) || std::fabs(r) >= 7.9228162514264338e28) return DISP_E_OVERFLOW;
+  if (r == 0.0) return S_OK;
+  char buffer[800];
+  std::snprintf(buffer, sizeof buffer, "%.760e", std::fabs(r));  // every digit of a double
+  const char* e_mark = std::strchr(buffer, 'e');
+  std::string digits(1, buffer[0]);
+  digits.append(buffer + 2, static_cast<std::size_t>(e_mark - (buffer + 2)));
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int scale = static_cast<int>(digits.size()) - 1 - static_cast<int>(std::strtol(e_mark + 1, nullptr, 10));
+  if (scale < 0) {
+    digits.append(static_cast<std::size_t>(-scale), '0');
+    scale = 0;
+  }
+  const unsigned long long limit = single ? 1ULL << 24 : 1ULL << 53;
+  const auto too_many = [&] {
+    return digits.size() > 16 || std::strtoull(digits.c_str(), nullptr, 10) >= limit;
+  };
+  int cut = 0;
+  while (scale > 0 && (scale > 28 || too_many())) {
+    cut = digits.empty() ? 0 : digits.back() - '0';
+    if (!digits.empty()) digits.pop_back();
+    --scale;
+  }
+  if (digits.empty()) digits = "0";
+  if (cut >= 5) {
+    std::size_t k = digits.size();
+    while (k > 0 && digits[k - 1] == '9') digits[--k] = '0';
+    if (k == 0) digits.insert(digits.begin(), '1');
+    else ++digits[k - 1];
+  }
+  while (scale > 0 && digits.size() > 1 && digits.back() == '0') {
+    digits.pop_back();
+    --scale;
+  }
+  if (!Digits96Value(digits, d)) return DISP_E_OVERFLOW;
+  if (d.Hi32 == 0 && d.Lo64 == 0) return S_OK;
+  d.scale = static_cast<BYTE>(scale);
+  d.sign = static_cast<BYTE>(r < 0 ? DECIMAL_NEG : 0);
+  return S_OK;
 }
 
 std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
@@ -100,9 +178,14 @@ void CivilFromDays(long long z, int& y, unsigned& m, unsigned& d) {
   y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
 }
 
+// Whether the text has a date and a time follows the value as it stands, what
+// they say the value rounded to the second: 0.999999 is 12:00:00 AM, and 2.0000001
+// still shows its time, 12:00:00 AM.
 std::string DateText(double date) {
   double whole = std::trunc(date);
   double fraction = std::fabs(date - whole);
+  const bool has_date = whole != 0;
+  const bool has_time = fraction != 0 || whole == 0;
   long long seconds = std::llround(fraction * 86400.0);
   if (seconds >= 86400) {
     seconds -= 86400;
@@ -115,11 +198,11 @@ std::string DateText(double date) {
   CivilFromDays(static_cast<long long>(whole) - 25569, y, m, d);
   char buf[64];
   std::string out;
-  if (whole != 0) {
+  if (has_date) {
     std::snprintf(buf, sizeof buf, "%u/%u/%d", m, d, y);
     out = buf;
   }
-  if (seconds != 0 || whole == 0) {
+  if (has_time) {
     const long long h = seconds / 3600;
     const long long mi = seconds / 60 % 60;
     const long long s = seconds % 60;
@@ -131,52 +214,97 @@ std::string DateText(double date) {
   return out;
 }
 
-bool ParseNumberText(BSTR text, Number& n, bool& is_bool) {
+// Number text as the platform reads it for US English: white space (the no-break
+// and ideographic spaces count too), a sign before or after the digits or
+// parentheses round them, a leading dollar sign, thousands commas, &H and hex
+// digits; the boolean words, with or without #...#, only for a boolean target.
+HRESULT ParseNumberText(BSTR text, Number& n, bool& is_bool) {
   std::string s;
   const UINT len = SysStringLen(text);
   for (UINT i = 0; i < len; ++i) {
     const char16_t c = reinterpret_cast<const char16_t*>(text)[i];
-    if (c > 0x7F) return false;
-    s += static_cast<char>(c);
+    if (c == 0x00A0 || c == 0x3000) s += ' ';
+    else if (c > 0x7F) return DISP_E_TYPEMISMATCH;
+    else s += static_cast<char>(c);
   }
   std::size_t b = s.find_first_not_of(" \t");
   std::size_t e = s.find_last_not_of(" \t");
-  if (b == std::string::npos) return false;
+  if (b == std::string::npos) return DISP_E_TYPEMISMATCH;
   s = s.substr(b, e - b + 1);
   is_bool = false;
   std::string lower;
   for (char c : s) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (lower == "true" || lower == "false") {
+  if (lower == "true" || lower == "false" || lower == "#true#" || lower == "#false#") {
     is_bool = true;
     n.kind = Number::kInt;
-    n.i = lower == "true" ? -1 : 0;
-    return true;
+    n.i = lower.find("true") != std::string::npos ? -1 : 0;
+    return S_OK;
+  }
+  bool negative = false;
+  if (s.size() > 2 && s.front() == '(' && s.back() == ')') {
+    negative = true;
+    s = s.substr(1, s.size() - 2);
+  } else if (s.size() > 1 && s.back() == '-' && s.front() != '-' && s.front() != '+') {
+    negative = true;
+    s.pop_back();
+  }
+  if (!s.empty() && s.front() == '$') s.erase(0, 1);
+  if (s.size() > 2 && s[0] == '&' && (s[1] == 'h' || s[1] == 'H')) {
+    unsigned long long u = 0;
+    for (std::size_t k = 2; k < s.size(); ++k) {
+      const char c = static_cast<char>(s[k] | 0x20);
+      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (digit < 0) return DISP_E_TYPEMISMATCH;
+      if (u >> 60) return DISP_E_OVERFLOW;
+      u = u * 16 + static_cast<unsigned>(digit);
+    }
+    n.hex = true;
+    if (u > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) {
+      if (negative) return DISP_E_OVERFLOW;
+      n.kind = Number::kUInt;
+      n.u = u;
+    } else {
+      n.kind = Number::kInt;
+      n.i = negative ? -static_cast<long long>(u) : static_cast<long long>(u);
+    }
+    return S_OK;
+  }
+  if (negative) {
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) return DISP_E_TYPEMISMATCH;
+    s.insert(s.begin(), '-');
   }
   std::string clean;
   for (char c : s) if (c != ',') clean += c;
   char* end = nullptr;
   const double v = std::strtod(clean.c_str(), &end);
-  if (end == clean.c_str() || *end != '\0') return false;
-  if (clean.find_first_of("xXnN") != std::string::npos) return false;
+  if (end == clean.c_str() || *end != '\0') return DISP_E_TYPEMISMATCH;
+  if (clean.find_first_of("xXnN") != std::string::npos) return DISP_E_TYPEMISMATCH;
+  if (std::isinf(v)) return DISP_E_OVERFLOW;  // beyond any double
   if (clean.find_first_of(".eE") == std::string::npos) {
     errno = 0;
     const long long i = std::strtoll(clean.c_str(), &end, 10);
     if (errno == 0 && *end == '\0') {
+      // "-0" keeps its sign for the real targets; integers take it as 0.
+      if (i == 0 && clean[0] == '-') {
+        n.kind = Number::kReal;
+        n.r = -0.0;
+        return S_OK;
+      }
       n.kind = Number::kInt;
       n.i = i;
-      return true;
+      return S_OK;
     }
     errno = 0;
     const unsigned long long u = std::strtoull(clean.c_str(), &end, 10);
     if (errno == 0 && *end == '\0' && clean[0] != '-') {
       n.kind = Number::kUInt;
       n.u = u;
-      return true;
+      return S_OK;
     }
   }
   n.kind = Number::kReal;
   n.r = v;
-  return true;
+  return S_OK;
 }
 
 HRESULT InvokeValue(IDispatch* disp, LCID lcid, VARIANT& out) {
@@ -191,9 +319,35 @@ HRESULT InvokeValue(IDispatch* disp, LCID lcid, VARIANT& out) {
 template <typename T>
 HRESULT StoreInteger(const Number& n, T& out) {
   using L = std::numeric_limits<T>;
-  if (n.kind == Number::kReal) {
-    if (std::isnan(n.r)) return DISP_E_OVERFLOW;
-    const double r = RoundHalfEven(n.r);
+  constexpr bool kEightBytes = sizeof(T) == 8;
+  if (n.kind == Number::kCy && kEightBytes && L::is_signed) {
+    // The platform truncates a negative amount and then takes one off, a whole
+    // amount too; a positive one it rounds half to even.
+    long long whole = n.i / 10000;
+    const long long part = n.i % 10000;
+    if (n.i < 0) --whole;
+    else if (part > 5000 || (part == 5000 && (whole & 1))) ++whole;
+    out = static_cast<T>(whole);
+    return S_OK;
+  }
+  if (n.kind == Number::kDec && n.d.scale == 0) {
+    // A whole decimal converts exactly; VT_UI8 refuses any with the sign, -0 too.
+    const bool negative = (n.d.sign & DECIMAL_NEG) != 0;
+    if (n.d.Hi32) return DISP_E_OVERFLOW;
+    if (kEightBytes && !L::is_signed) {
+      if (negative) return DISP_E_OVERFLOW;
+      out = static_cast<T>(n.d.Lo64);
+      return S_OK;
+    }
+    if (n.d.Lo64 >> 63) return DISP_E_OVERFLOW;
+    Number whole;
+    whole.i = negative ? -static_cast<long long>(n.d.Lo64) : static_cast<long long>(n.d.Lo64);
+    return StoreInteger(whole, out);
+  }
+  if (n.kind == Number::kReal || n.kind == Number::kCy || n.kind == Number::kDec) {
+    const double real = n.AsReal();
+    if (std::isnan(real)) return DISP_E_OVERFLOW;
+    const double r = RoundHalfEven(real);
     if (r < static_cast<double>(L::min()) || r >= static_cast<double>(L::max()) + 1.0) return DISP_E_OVERFLOW;
     out = static_cast<T>(static_cast<long double>(r));
     return S_OK;
@@ -232,11 +386,12 @@ HRESULT NumberOf(const VARIANT& src, LCID lcid, Number& n, VARTYPE target) {
     case VT_R4: n.kind = Number::kReal; n.r = static_cast<double>(V_R4(&src)); return S_OK;
     case VT_R8: n.kind = Number::kReal; n.r = V_R8(&src); return S_OK;
     case VT_DATE: n.kind = Number::kReal; n.r = V_DATE(&src); return S_OK;
-    case VT_CY: n.kind = Number::kReal; n.r = static_cast<double>(V_CY(&src).int64) / 10000.0; return S_OK;
-    case VT_DECIMAL: n.kind = Number::kReal; n.r = DecimalValue(V_DECIMAL(&src)); return S_OK;
+    case VT_CY: n.kind = Number::kCy; n.i = V_CY(&src).int64; return S_OK;
+    case VT_DECIMAL: n.kind = Number::kDec; n.d = V_DECIMAL(&src); return S_OK;
     case VT_BSTR: {
       bool is_bool = false;
-      if (!ParseNumberText(V_BSTR(&src), n, is_bool)) return DISP_E_TYPEMISMATCH;
+      const HRESULT hr = ParseNumberText(V_BSTR(&src), n, is_bool);
+      if (FAILED(hr)) return hr;
       if (is_bool && target != VT_BOOL) return DISP_E_TYPEMISMATCH;
       return S_OK;
     }
@@ -264,7 +419,7 @@ HRESULT ToText(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags) {
     case VT_EMPTY: break;
     case VT_BOOL:
       if (flags & VARIANT_ALPHABOOL) text = V_BOOL(&src) ? "True" : "False";
-      else text = V_BOOL(&src) ? "-1" : "0";
+      else text = std::to_string(V_BOOL(&src));
       break;
     case VT_R4: text = RealText(static_cast<double>(V_R4(&src)), 7); break;
     case VT_R8: text = RealText(V_R8(&src), 15); break;
@@ -331,7 +486,12 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
       return ToText(out, src, lcid, flags);
     case VT_UNKNOWN:
     case VT_DISPATCH:
-      if ((from == VT_UNKNOWN || from == VT_DISPATCH) && V_UNKNOWN(&src)) {
+      if ((from == VT_UNKNOWN || from == VT_DISPATCH) && !V_UNKNOWN(&src)) {
+        V_VT(&out) = vt;  // a null interface is null as either
+        V_UNKNOWN(&out) = nullptr;
+        return S_OK;
+      }
+      if (from == VT_UNKNOWN || from == VT_DISPATCH) {
         void* p = nullptr;
         const HRESULT hr = V_UNKNOWN(&src)->QueryInterface(vt == VT_UNKNOWN ? IID_IUnknown : IID_IDispatch, &p);
         if (FAILED(hr)) return hr;
@@ -358,12 +518,20 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
       default: return 0;
     }
   };
+  // A boolean converts to every integer type by its bits, sign extended.
+  if (from == VT_BOOL && width(vt) != 0) {
+    V_VT(&out) = vt;
+    const auto bits = static_cast<long long>(V_BOOL(&src));
+    std::memcpy(&V_I8(&out), &bits, sizeof bits);
+    return S_OK;
+  }
   if (width(from) != 0 && width(from) == width(vt) && vt != VT_BOOL) {
     V_VT(&out) = vt;
     V_I8(&out) = 0;
     std::memcpy(&V_I8(&out), &V_I8(&src), static_cast<std::size_t>(width(vt)));
     return S_OK;
   }
+  if (vt == VT_DATE && from == VT_BSTR) return DISP_E_TYPEMISMATCH;  // date texts are not read here
   Number n;
   HRESULT hr = NumberOf(src, lcid, n, vt);
   if (FAILED(hr)) return hr;
@@ -387,7 +555,6 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
     }
     case VT_R8: V_R8(&out) = n.AsReal(); return S_OK;
     case VT_DATE: {
-      if (from == VT_BSTR) return DISP_E_TYPEMISMATCH;  // date texts are not read here
       const double r = n.AsReal();
       // The platform checks the date range for these sources only.
       if (from != VT_CY && from != VT_R4 && from != VT_DECIMAL && (r <= -657435.0 || r >= 2958466.0)) {
@@ -401,25 +568,27 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
       return S_OK;
     }
     case VT_CY: {
+      if (n.hex) return DISP_E_OVERFLOW;  // the platform takes no &H text as currency
       const double scaled = RoundHalfEven(n.AsReal() * 10000.0);
       if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0)) return DISP_E_OVERFLOW;
-      V_CY(&out).int64 = n.kind == Number::kReal ? static_cast<long long>(scaled) : n.i * 10000;
+      V_CY(&out).int64 = n.kind == Number::kInt    ? n.i * 10000
+                         : n.kind == Number::kUInt ? static_cast<long long>(n.u) * 10000
+                                                   : static_cast<long long>(scaled);
       return S_OK;
     }
     case VT_DECIMAL: {
       DECIMAL d{};
-      if (n.kind == Number::kReal) {
-        double r = n.AsReal();
-        if (std::fabs(r) >= 7.9228162514264338e28) return DISP_E_OVERFLOW;
-        d.sign = static_cast<BYTE>(r < 0 ? DECIMAL_NEG : 0);
-        r = std::fabs(r);
-        int scale = 0;
-        while (scale < 15 && r != std::floor(r) && r * 10 < 1.8e19) {
-          r *= 10;
-          ++scale;
-        }
-        d.scale = static_cast<BYTE>(scale);
-        d.Lo64 = static_cast<ULONGLONG>(std::llround(r));
+      if (from == VT_BOOL) {
+        d.Lo64 = V_BOOL(&src) ? 1 : 0;  // the platform's decimal of true is +1
+      } else if (n.kind == Number::kReal) {
+        hr = DecimalFromReal(n.r, from == VT_R4, d);
+        if (FAILED(hr)) return hr;
+      } else if (n.kind == Number::kCy) {
+        d.scale = 4;  // currency keeps its four decimals
+        d.sign = static_cast<BYTE>(n.i < 0 ? DECIMAL_NEG : 0);
+        d.Lo64 = n.i < 0 ? 0 - static_cast<ULONGLONG>(n.i) : static_cast<ULONGLONG>(n.i);
+      } else if (n.kind == Number::kDec) {
+        d = n.d;
       } else if (n.kind == Number::kUInt) {
         d.Lo64 = n.u;
       } else {
@@ -446,8 +615,13 @@ HRESULT VariantClear(VARIANTARG* value) {
   if (FAILED(hr)) return hr;
   if (!V_ISBYREF(value)) {
     if (V_ISARRAY(value)) {
+      // A locked array stays for whoever holds the lock; the variant lets go of it
+      // all the same and reports the lock, as the platform's does.
       const HRESULT destroyed = SafeArrayDestroy(V_ARRAY(value));
-      if (FAILED(destroyed)) return destroyed;
+      if (FAILED(destroyed)) {
+        V_VT(value) = VT_EMPTY;
+        return destroyed;
+      }
     } else if (V_VT(value) == VT_BSTR) {
       SysFreeString(V_BSTR(value));
     } else if (V_VT(value) == VT_DISPATCH || V_VT(value) == VT_UNKNOWN) {
