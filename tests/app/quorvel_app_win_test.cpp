@@ -56,12 +56,6 @@ TEST(QuorvelApp, EndsWithTheDispatchStatusAndLeavesComAsItFoundIt) {
   }
 }
 
-TEST(QuorvelApp, EachRunStartsFromStatusZero) {
-  CQuorvelApp app;
-  EXPECT_EQ(RunSteps(app, L"/adcreateobjwiz:").exit, 87);
-  EXPECT_EQ(RunSteps(app, L"").exit, 0);
-}
-
 TEST(QuorvelApp, AThreadAlreadyInAnotherApartmentKeepsIt) {
   // CoInitialize fails there, so there is nothing of ours to uninitialise; an
   // unbalanced CoUninitialize would end the caller's apartment.
