@@ -2,6 +2,8 @@
 // runs them: the status each tail ends with, and the thread's COM state afterwards.
 #include "app/quorvel_app.h"
 
+#include "support/win/import_hook.h"
+
 #include <objbase.h>
 #include <gtest/gtest.h>
 
@@ -53,6 +55,63 @@ TEST(QuorvelApp, EndsWithTheDispatchStatusAndLeavesComAsItFoundIt) {
     EXPECT_EQ(steps.init, FALSE);
     EXPECT_EQ(steps.exit, row.status);
     EXPECT_EQ(steps.comAfterwards, S_OK);
+  }
+}
+
+// The first platform call of each job, replaced: it notes the calling thread's
+// apartment and fails with a code of its own, which the job ends with.
+struct FirstCall {
+  HRESULT query = E_PENDING;
+  APTTYPE apartment = APTTYPE_CURRENT;
+  void Note() {
+    APTTYPEQUALIFIER qualifier{};
+    query = ::CoGetApartmentType(&apartment, &qualifier);
+  }
+} g_first;
+constexpr HRESULT kBindRefused = static_cast<HRESULT>(0x8004D00D);
+HRESULT WINAPI NotingBind(LPCWSTR, REFIID, void** out) {
+  g_first.Note();
+  *out = nullptr;
+  return kBindRefused;
+}
+HANDLE WINAPI NotingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+  g_first.Note();
+  ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return nullptr;
+}
+
+TEST(QuorvelApp, TheJobRunsInASingleThreadedApartment) {
+  struct Row {
+    int line;
+    const wchar_t* tail;
+    const wchar_t* dll;
+    const char* function;
+    const void* replacement;
+    int status;
+  };
+  const std::vector<Row> rows = {
+      {__LINE__, L"/adproppage:QVNOSUCH://CN=a", L"activeds.dll", "ADsGetObject",
+       reinterpret_cast<const void*>(NotingBind), kBindRefused},
+      {__LINE__, L"/adcreateobjwiz:CN=a|0", L"kernel32.dll", "CreateThread",
+       reinterpret_cast<const void*>(NotingCreateThread), HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    g_first = FirstCall{};
+    CQuorvelApp app;
+    int status = -1;
+    std::thread thread([&] {
+      // Installed on the job's thread only: std::thread itself may start threads the same way.
+      const test::ScopedImportHook hook(test::ImportedAddress(row.dll, row.function), row.replacement);
+      ASSERT_GT(hook.patched(), 0) << row.function << " is not imported";
+      app.m_lpCmdLine = row.tail;
+      app.InitInstance();
+      status = app.ExitInstance();
+    });
+    thread.join();
+    EXPECT_EQ(status, row.status);
+    ASSERT_EQ(g_first.query, S_OK) << "no apartment on the job's thread";
+    EXPECT_TRUE(g_first.apartment == APTTYPE_STA || g_first.apartment == APTTYPE_MAINSTA) << g_first.apartment;
   }
 }
 
