@@ -7,7 +7,9 @@
 #include <objbase.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -60,58 +62,45 @@ TEST(QuorvelApp, EndsWithTheDispatchStatusAndLeavesComAsItFoundIt) {
 
 // The first platform call of each job, replaced: it notes the calling thread's
 // apartment and fails with a code of its own, which the job ends with.
-struct FirstCall {
-  HRESULT query = E_PENDING;
-  APTTYPE apartment = APTTYPE_CURRENT;
-  void Note() {
-    APTTYPEQUALIFIER qualifier{};
-    query = ::CoGetApartmentType(&apartment, &qualifier);
-  }
-} g_first;
+HRESULT g_query = E_PENDING;
+APTTYPE g_apartment = APTTYPE_CURRENT;
+void NoteApartment() {
+  APTTYPEQUALIFIER qualifier{};
+  g_query = ::CoGetApartmentType(&g_apartment, &qualifier);
+}
 constexpr HRESULT kBindRefused = static_cast<HRESULT>(0x8004D00D);
-HRESULT WINAPI NotingBind(LPCWSTR, REFIID, void** out) {
-  g_first.Note();
-  *out = nullptr;
+HRESULT WINAPI NotingBind(LPCWSTR, REFIID, void**) {
+  NoteApartment();
   return kBindRefused;
 }
 HANDLE WINAPI NotingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
-  g_first.Note();
+  NoteApartment();
   ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
   return nullptr;
 }
 
 TEST(QuorvelApp, TheJobRunsInASingleThreadedApartment) {
-  struct Row {
-    int line;
-    const wchar_t* tail;
-    const wchar_t* dll;
-    const char* function;
-    const void* replacement;
-    int status;
-  };
-  const std::vector<Row> rows = {
-      {__LINE__, L"/adproppage:QVNOSUCH://CN=a", L"activeds.dll", "ADsGetObject",
-       reinterpret_cast<const void*>(NotingBind), kBindRefused},
-      {__LINE__, L"/adcreateobjwiz:CN=a|0", L"kernel32.dll", "CreateThread",
-       reinterpret_cast<const void*>(NotingCreateThread), HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA)},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.line);
-    g_first = FirstCall{};
-    CQuorvelApp app;
-    int status = -1;
-    std::thread thread([&] {
-      // Installed on the job's thread only: std::thread itself may start threads the same way.
-      const test::ScopedImportHook hook(test::ImportedAddress(row.dll, row.function), row.replacement);
-      ASSERT_GT(hook.patched(), 0) << row.function << " is not imported";
-      app.m_lpCmdLine = row.tail;
+  for (const auto& [tail, status] : {std::pair{L"/adproppage:QVNOSUCH://CN=a", kBindRefused},
+                                     std::pair{L"/adcreateobjwiz:CN=a|0", HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA)}}) {
+    SCOPED_TRACE(testing::Message() << tail);
+    g_query = E_PENDING;
+    int exit = -1;
+    std::thread thread([&, tail = tail] {
+      // Installed on the job's thread: std::thread itself may start threads the same way.
+      const test::ScopedImportHook bind(test::ImportedAddress(L"activeds.dll", "ADsGetObject"),
+                                        reinterpret_cast<const void*>(NotingBind));
+      const test::ScopedImportHook start(test::ImportedAddress(L"kernel32.dll", "CreateThread"),
+                                         reinterpret_cast<const void*>(NotingCreateThread));
+      ASSERT_TRUE(bind.patched() && start.patched()) << "a job's first call is not imported";
+      CQuorvelApp app;
+      app.m_lpCmdLine = tail;
       app.InitInstance();
-      status = app.ExitInstance();
+      exit = app.ExitInstance();
     });
     thread.join();
-    EXPECT_EQ(status, row.status);
-    ASSERT_EQ(g_first.query, S_OK) << "no apartment on the job's thread";
-    EXPECT_TRUE(g_first.apartment == APTTYPE_STA || g_first.apartment == APTTYPE_MAINSTA) << g_first.apartment;
+    EXPECT_EQ(exit, status);
+    ASSERT_EQ(g_query, S_OK) << "no apartment on the job's thread";
+    EXPECT_TRUE(g_apartment == APTTYPE_STA || g_apartment == APTTYPE_MAINSTA) << g_apartment;
   }
 }
 
