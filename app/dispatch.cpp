@@ -23,7 +23,8 @@ std::u16string_view CommandTailFrom(std::u16string_view commandLine) {
 
 std::int32_t ParseDecimalInt32(std::u16string_view text) {
   std::size_t i = 0;
-  // wcstol's white space in the C locale.
+  // ASCII white space and, below, ASCII digits only: the console sends ASCII. The
+  // runtime's wcstol would also skip Unicode spaces and read other digits (U+FF12 as 2).
   while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {

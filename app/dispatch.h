@@ -16,8 +16,9 @@ inline constexpr std::int32_t kExitInvalidParameter = 87;
 // ends at the first character of code 32 or less outside double quotes.
 std::u16string_view CommandTailFrom(std::u16string_view commandLine);
 
-// Field 2 of the creation argument as wcstol with base 10 reads it into 32 bits:
-// leading white space, one sign, digits; no digits gives 0, overflow the limit.
+// Field 2 of the creation argument as wcstol with base 10 reads it into 32 bits,
+// in ASCII: leading white space, one sign, the digits 0 to 9; no digits gives 0,
+// overflow the limit.
 std::int32_t ParseDecimalInt32(std::u16string_view text);
 
 struct PropertySheetOutcome {

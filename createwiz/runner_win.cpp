@@ -72,14 +72,14 @@ std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT
 }  // namespace
 
 const ClipboardCalls& PlatformClipboard() {
-  static const ClipboardCalls calls{::GlobalAlloc, ::OpenClipboard, ::SetClipboardData, ::CloseClipboard};
+  static const ClipboardCalls calls{::RegisterClipboardFormatW, ::GlobalAlloc, ::OpenClipboard, ::SetClipboardData,
+                                    ::CloseClipboard};
   return calls;
 }
 
 // Nothing here is reported: the job's result is the wizard's and the reads'.
 void PublishRecord(const CreateObjResultRecord& record, const ClipboardCalls& calls) {
-  const UINT format =
-      ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
+  const UINT format = calls.registerFormat(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
   if (format == 0) return;
   // Freed on every road but the one where the clipboard takes it.
   UniqueHGlobal block(calls.alloc(GMEM_MOVEABLE, CreateObjResultRecord::kSize));

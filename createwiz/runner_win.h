@@ -54,9 +54,10 @@ void RunCreateObjWizardWorker(CreateObjWizardParams& params, const CreateWizardP
 // Replaceable so that tests can make thread creation fail.
 using StartWorkerFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* parameter);
 
-// The calls that publish the record, replaceable so that tests can make the
-// clipboard refuse the block.
+// The calls that publish the record, replaceable so that tests can make each of
+// them fail.
 struct ClipboardCalls {
+  UINT (*registerFormat)(const wchar_t* name);
   HGLOBAL (*alloc)(UINT flags, SIZE_T bytes);
   BOOL (*open)(HWND owner);
   HANDLE (*set)(UINT format, HANDLE block);

@@ -46,12 +46,12 @@ void CheckRequestBlock(const std::uint8_t* data, std::size_t size) {
     if (SecPagePath(*name) != u"LDAP://" + *name) Broken("the path is not LDAP:// and the name");
   }
   if (const auto out = RelayoutSecPageInfoFor50(p, size)) {
-    if (size < ds::kSecPageInfoFixedSize) Broken("a re-layout of a block without the fixed part");
+    if (size < ds::kSecPageInfo50FixedSize) Broken("a re-layout of a block without the fixed part");
     if (out->size() != size + 8) Broken("the re-laid block is not 8 bytes larger");
     if (Read64(out->data()) != 0) Broken("the re-laid block names a parent sheet");
     if (Read32(out->data() + ds::kSpiOffsetTitle) != Read32(p) + 8u) Broken("the title offset is not moved by 8");
     if (std::memcmp(out->data() + 12, p + 4, size - 4) != 0) Broken("the received bytes are not moved by 8");
-  } else if (size >= ds::kSecPageInfoFixedSize) {
+  } else if (size >= ds::kSecPageInfo50FixedSize) {
     Broken("a request block with its fixed part was not re-laid");
   }
 }

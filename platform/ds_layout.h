@@ -44,6 +44,9 @@ inline constexpr std::size_t kSpiOffsetTitle = 8;
 inline constexpr std::size_t kSpiObjectNames = 12;
 inline constexpr std::size_t kSpiEntry0 = kSpiObjectNames + kDonEntry0;                 // 32
 inline constexpr std::size_t kSpiEntry0OffsetName = kSpiEntry0 + kDsObjOffsetName;      // 40
+// A Windows 5.0 page sends the same without the window handle in front:
+// offsetTitle, then the DSOBJECTNAMES.
+inline constexpr std::size_t kSecPageInfo50FixedSize = 4 + kObjectNamesOneEntrySize;      // 40
 
 // Window messages of the hidden notification window (WM_USER is 0x0400).
 inline constexpr std::uint32_t kSheetCloseNotify = 0x0400 + 5;     // WM_DSA_SHEET_CLOSE_NOTIFY

@@ -4,6 +4,7 @@
 #include "platform/win/dsa.h"
 #include "platform/win/unique_handle.h"
 #include "propsheet/secondary_sheet_win.h"
+#include "res/resource.h"
 
 #include <activeds.h>
 #include <dsclient.h>
@@ -14,8 +15,6 @@
 
 namespace quorvel {
 namespace {
-
-constexpr int kSheetIcon = 128;
 
 CLIPFORMAT RegisterFormat(const char16_t* name) {
   return static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(name)));
@@ -176,7 +175,7 @@ void CADObjectPropertyWnd::ShowSheet() {
   header.dwFlags = PSH_USEHICON;
   header.hwndParent = parent_;
   header.hInstance = nullptr;
-  header.hIcon = ::LoadIconW(instance_, MAKEINTRESOURCEW(kSheetIcon));
+  header.hIcon = ::LoadIconW(instance_, MAKEINTRESOURCEW(IDI_SHEET));
   header.pszCaption = captionBstr.get();
   header.nPages = static_cast<UINT>(pages_.count());
   header.nStartPage = 0;

@@ -30,7 +30,7 @@ std::u16string SecPagePath(const std::u16string& name) { return u"LDAP://" + nam
 std::optional<std::vector<std::uint8_t>> RelayoutSecPageInfoFor50(const std::uint8_t* block, std::size_t size) {
   // A request is a few hundred bytes; a size near the top of the range is no request.
   constexpr std::size_t kLargest = std::size_t{1} << 30;
-  if (!block || size < ds::kSecPageInfoFixedSize || size > kLargest) return std::nullopt;
+  if (!block || size < ds::kSecPageInfo50FixedSize || size > kLargest) return std::nullopt;
   std::vector<std::uint8_t> out(size + 8, 0);
   std::copy(block, block + size, out.begin() + 8);
   const std::uint32_t title = Read32(out.data() + ds::kSpiOffsetTitle) + 8;

@@ -20,7 +20,7 @@ std::u16string SecPagePath(const std::u16string& name);
 
 // The Windows 5.0 layout: 8 bytes larger, the received bytes from byte 8 on, and
 // offsetTitle (the received first 32 bits) raised by 8. Nothing for a block that
-// does not hold the fixed part.
+// does not hold the fixed part of the 5.0 layout, which has no window handle.
 std::optional<std::vector<std::uint8_t>> RelayoutSecPageInfoFor50(const std::uint8_t* block, std::size_t size);
 
 std::uint64_t SecPageParentSheet(const std::uint8_t* block);

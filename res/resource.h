@@ -1,3 +1,3 @@
 #pragma once
-#define IDI_QUORVEL 115
-#define IDI_SHEET 128
+#define IDI_QUORVEL 115  // the program's icon
+#define IDI_SHEET 128    // the property sheet's icon, which the host loads by this number

@@ -103,7 +103,7 @@ TEST(DecimalField, ReadsLikeWcstolIntoThirtyTwoBits) {
       // Past 64 bits the clamp still holds.
       {__LINE__, u"18446744073709551617", INT_MAX},
       {__LINE__, u"-18446744073709551617", INT_MIN},
-      // White space is that of the C locale: a no-break space or a zero unit is not.
+      // ASCII white space only: a no-break space, an ideographic space or a zero unit is none.
       {__LINE__, u"\u00a02", 0},
       {__LINE__, u"\u30002", 0},
       {__LINE__, std::u16string(u"\0" u"2", 2), 0},

@@ -2,10 +2,14 @@
 // runs them: the status each tail ends with, and the thread's COM state afterwards.
 #include "app/quorvel_app.h"
 
+#include "support/win/import_hook.h"
+
 #include <objbase.h>
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -56,10 +60,48 @@ TEST(QuorvelApp, EndsWithTheDispatchStatusAndLeavesComAsItFoundIt) {
   }
 }
 
-TEST(QuorvelApp, EachRunStartsFromStatusZero) {
-  CQuorvelApp app;
-  EXPECT_EQ(RunSteps(app, L"/adcreateobjwiz:").exit, 87);
-  EXPECT_EQ(RunSteps(app, L"").exit, 0);
+// The first platform call of each job, replaced: it notes the calling thread's
+// apartment and fails with a code of its own, which the job ends with.
+HRESULT g_query = E_PENDING;
+APTTYPE g_apartment = APTTYPE_CURRENT;
+void NoteApartment() {
+  APTTYPEQUALIFIER qualifier{};
+  g_query = ::CoGetApartmentType(&g_apartment, &qualifier);
+}
+constexpr HRESULT kBindRefused = static_cast<HRESULT>(0x8004D00D);
+HRESULT WINAPI NotingBind(LPCWSTR, REFIID, void**) {
+  NoteApartment();
+  return kBindRefused;
+}
+HANDLE WINAPI NotingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+  NoteApartment();
+  ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+  return nullptr;
+}
+
+TEST(QuorvelApp, TheJobRunsInASingleThreadedApartment) {
+  for (const auto& [tail, status] : {std::pair{L"/adproppage:QVNOSUCH://CN=a", kBindRefused},
+                                     std::pair{L"/adcreateobjwiz:CN=a|0", HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA)}}) {
+    SCOPED_TRACE(testing::Message() << tail);
+    g_query = E_PENDING;
+    int exit = -1;
+    std::thread thread([&, tail = tail] {
+      // Installed on the job's thread: std::thread itself may start threads the same way.
+      const test::ScopedImportHook bind(test::ImportedAddress(L"activeds.dll", "ADsGetObject"),
+                                        reinterpret_cast<const void*>(NotingBind));
+      const test::ScopedImportHook start(test::ImportedAddress(L"kernel32.dll", "CreateThread"),
+                                         reinterpret_cast<const void*>(NotingCreateThread));
+      ASSERT_TRUE(bind.patched() && start.patched()) << "a job's first call is not imported";
+      CQuorvelApp app;
+      app.m_lpCmdLine = tail;
+      app.InitInstance();
+      exit = app.ExitInstance();
+    });
+    thread.join();
+    EXPECT_EQ(exit, status);
+    ASSERT_EQ(g_query, S_OK) << "no apartment on the job's thread";
+    EXPECT_TRUE(g_apartment == APTTYPE_STA || g_apartment == APTTYPE_MAINSTA) << g_apartment;
+  }
 }
 
 TEST(QuorvelApp, AThreadAlreadyInAnotherApartmentKeepsIt) {

@@ -139,11 +139,7 @@ TEST(ClassNameForObjectType, KnownTypesAndEmptyTextOtherwise) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    const std::u16string name = ClassNameForObjectType(row.type);
-    EXPECT_EQ(name, row.name);
-    // The wizard is given c_str(): an empty class name is still a valid string.
-    ASSERT_NE(name.c_str(), nullptr);
-    EXPECT_EQ(name.c_str()[name.size()], u'\0');
+    EXPECT_EQ(ClassNameForObjectType(row.type), row.name);
   }
 }
 

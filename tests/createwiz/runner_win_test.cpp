@@ -200,15 +200,17 @@ TEST_F(RunnerTest, AThreadThatCannotStartRunsNothingAndTouchesNoClipboard) {
   }
 }
 
-// Publication with each clipboard call able to refuse: the block must be freed
-// unless the clipboard took it, and the clipboard closed whenever it was opened.
+// Publication with each call able to fail: the block must be freed unless the
+// clipboard took it, and the clipboard closed whenever it was opened.
 struct Publication {
-  bool openSucceeds = true, setSucceeds = true;
+  bool registers = true, locks = true, openSucceeds = true, setSucceeds = true;
   HGLOBAL block = nullptr;
   int opens = 0, sets = 0, closes = 0;
 } g_pub;
 
-HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) { return g_pub.block = ::GlobalAlloc(flags, bytes); }
+UINT FakeRegister(const wchar_t* name) { return g_pub.registers ? ::RegisterClipboardFormatW(name) : 0; }
+// A movable block of no bytes is a discarded one, which GlobalLock refuses.
+HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) { return g_pub.block = ::GlobalAlloc(flags, g_pub.locks ? bytes : 0); }
 BOOL FakeOpen(HWND) {
   ++g_pub.opens;
   return g_pub.openSucceeds;
@@ -225,27 +227,30 @@ BOOL FakeClose() {
 }
 
 TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
-  const ClipboardCalls calls{RecordingAlloc, FakeOpen, FakeSet, FakeClose};
+  const ClipboardCalls calls{FakeRegister, RecordingAlloc, FakeOpen, FakeSet, FakeClose};
   struct Row {
     int line;
-    bool open, set;
-    int sets, closes;
+    bool registers, locks, open, set;
+    int opens, sets, closes;
     bool freed;
   };
   const std::vector<Row> rows = {
-      {__LINE__, true, true, 1, 1, false},
-      {__LINE__, true, false, 1, 1, true},
-      {__LINE__, false, false, 0, 0, true},
+      {__LINE__, true, true, true, true, 1, 1, 1, false},
+      {__LINE__, true, true, true, false, 1, 1, 1, true},
+      {__LINE__, true, true, false, false, 1, 0, 0, true},
+      {__LINE__, true, false, true, true, 0, 0, 0, true},
+      {__LINE__, false, true, true, true, 0, 0, 0, false},  // nothing allocated
   };
   const CreateObjResultRecord record = BuildResultRecord(u"CN=x", u"x", u"x");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    g_pub = Publication{row.open, row.set};
+    g_pub = Publication{row.registers, row.locks, row.open, row.set};
     PublishRecord(record, calls);
-    ASSERT_NE(g_pub.block, nullptr);
-    EXPECT_EQ(g_pub.opens, 1);
+    ASSERT_EQ(g_pub.block != nullptr, row.registers);
+    EXPECT_EQ(g_pub.opens, row.opens);
     EXPECT_EQ(g_pub.sets, row.sets);
     EXPECT_EQ(g_pub.closes, row.closes);
+    if (!g_pub.block) continue;
     EXPECT_EQ(::GlobalFlags(g_pub.block) == GMEM_INVALID_HANDLE, row.freed);
     if (!row.freed) {
       // Handed over whole: the 680 bytes of the record.

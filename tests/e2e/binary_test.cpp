@@ -151,10 +151,18 @@ TEST(QuorvelBinary, ManifestAsksForCommonControlsSixAsInvokerAndDpiAware) {
   ASSERT_NE(res.module, nullptr) << ::GetLastError();
   const std::string manifest = res.Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
   ASSERT_FALSE(manifest.empty());
-  for (const char* needle :
-       {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-        "processorArchitecture=\"amd64\"", "publicKeyToken=\"6595b64144ccf1df\"",
-        "level=\"asInvoker\"", "uiAccess=\"false\"", ">true</dpiAware>"}) {
+  // The dependency's own identity element: the program's identity names an
+  // architecture and a version too.
+  const std::size_t dependency = manifest.find("<dependentAssembly>");
+  const std::size_t start = manifest.find("<assemblyIdentity", dependency);
+  const std::size_t end = manifest.find("/>", start);
+  ASSERT_LT(end, manifest.find("</dependentAssembly>", dependency)) << "no identity in the dependency";
+  const std::string identity = manifest.substr(start, end - start);
+  for (const char* needle : {"type=\"win32\"", "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+                             "processorArchitecture=\"amd64\"", "publicKeyToken=\"6595b64144ccf1df\""}) {
+    EXPECT_NE(identity.find(needle), std::string::npos) << needle << " in " << identity;
+  }
+  for (const char* needle : {"level=\"asInvoker\"", "uiAccess=\"false\"", ">true</dpiAware>"}) {
     EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
   }
 }

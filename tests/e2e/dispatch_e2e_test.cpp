@@ -88,17 +88,38 @@ TEST_F(QuorvelExit, RoadsWithoutADirectory) {
 }
 
 TEST_F(QuorvelExit, FailedBindEndsWithThePlatformsHresult) {
-  // No namespace provider claims this prefix.
-  const wchar_t* path = L"QVNOSUCH://CN=a";
-  const DWORD expected = PlatformBindResult(path);
-  ASSERT_GE(expected, 0x80000000u) << "the platform bound a path it should not know";
-  EXPECT_EQ(RunQuorvel(std::wstring(L"/adproppage:") + path), expected);
-  // Text before the switch is ignored; the sheet switch wins over the wizard's wherever it stands.
-  EXPECT_EQ(RunQuorvel(std::wstring(L"x /adproppage:") + path), expected);
-  EXPECT_EQ(RunQuorvel(std::wstring(L"/adcreateobjwiz:CN=Users,DC=x|0 /adproppage:") + path), expected);
-  // Everything after the switch is the argument, so this binds a different, longer path.
-  const std::wstring longer = std::wstring(path) + L" /adcreateobjwiz:b|0";
-  EXPECT_EQ(RunQuorvel(L"/adproppage:" + longer), PlatformBindResult(longer.c_str()));
+  // Two paths whose binds fail differently with no directory behind them: no provider
+  // claims the first prefix, the LDAP provider refuses the second path's form.
+  const std::wstring unclaimed = L"QVNOSUCH://CN=a";
+  const std::wstring malformed = L"LDAP:x";
+  const DWORD noProvider = PlatformBindResult(unclaimed.c_str());
+  const DWORD refused = PlatformBindResult(malformed.c_str());
+  ASSERT_GE(noProvider, 0x80000000u) << "the platform bound a path it should not know";
+  ASSERT_GE(refused, 0x80000000u) << "the platform bound a path it should not know";
+  struct Row {
+    int line;
+    std::wstring tail;
+    DWORD status;
+    DWORD misread;  // what the tail would end with if read the wrong way the row names
+  };
+  const std::vector<Row> rows = {
+      // The status is the bind's own, not one failure for all.
+      {__LINE__, L"/adproppage:" + unclaimed, noProvider, refused},
+      {__LINE__, L"/adproppage:" + malformed, refused, noProvider},
+      // Text before the switch is ignored: bound from its start, the tail would reach the LDAP provider.
+      {__LINE__, malformed + L" /adproppage:" + unclaimed, noProvider, refused},
+      // The sheet's switch wins wherever it stands: the wizard would end with 87.
+      {__LINE__, L"/adcreateobjwiz:CN=Users,DC=x /adproppage:" + unclaimed, noProvider, 87},
+      // The argument is not trimmed: the blank in front belongs to the path.
+      {__LINE__, L"/adproppage: " + malformed, PlatformBindResult((L" " + malformed).c_str()), refused},
+      // The first switch takes the job; a second one is part of its argument.
+      {__LINE__, L"/adproppage:" + unclaimed + L" /adproppage:" + malformed, noProvider, refused},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "row at line " << r.line);
+    ASSERT_NE(r.status, r.misread) << "this row cannot tell the two readings apart";
+    EXPECT_EQ(RunQuorvel(r.tail), r.status);
+  }
 }
 
 TEST_F(QuorvelExit, ProgramNameWithBlanksInQuotes) {

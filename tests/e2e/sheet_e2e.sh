@@ -102,9 +102,12 @@ description() {
 # --- the first sheet (issue 3) ---
 
 close_untouched() {
-  local win; win=$(window "$caption") || return 1
+  local win owner; win=$(window "$caption") || return 1
   sleep 1; shot "$1"
+  # Its parent is the desktop, which makes it a sheet without an owner.
+  owner=$(wine "$(winpath "$build/tools/launcher/qvlaunch.exe")" --owner $caption 2>/dev/null | tr -d '\r')
   keys "$win" Return
+  [ "$owner" = 0x00000000 ] || { say "$1" "the sheet's owner is ${owner:-not known}"; return 1; }
 }
 edit_then() {  # NAME KEY VALUE
   local win; win=$(window "$caption") || return 1

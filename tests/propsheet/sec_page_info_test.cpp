@@ -123,11 +123,14 @@ TEST(SecPageRelayout50, TitleOffsetWrapsIn32Bits) {
 }
 
 TEST(SecPageRelayout50, RefusesABlockWithoutTheFixedPart) {
-  Bytes in(47, 0);
+  // A 5.0 page's block has no window handle: offsetTitle and DSOBJECTNAMES, 40 bytes.
+  Bytes in(39, 0);
   EXPECT_FALSE(RelayoutSecPageInfoFor50(in.data(), in.size()));
-  EXPECT_FALSE(RelayoutSecPageInfoFor50(nullptr, 48));
-  Bytes fixed(48, 0);
-  EXPECT_TRUE(RelayoutSecPageInfoFor50(fixed.data(), fixed.size()));
+  EXPECT_FALSE(RelayoutSecPageInfoFor50(nullptr, 40));
+  Bytes fixed(40, 0);
+  const auto out = RelayoutSecPageInfoFor50(fixed.data(), fixed.size());
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->size(), 48u);
 }
 
 TEST(SecPageParent, ReadsTheFirstEightBytes) {

@@ -126,7 +126,9 @@ TEST_F(SecondarySheetTest, EveryBlockFreedOnceWhateverItHolds) {
       {__LINE__, kWindows10, Named(L"CN=Nobody", GoneWindow()), std::nullopt, false},  // parent no window
       // Windows 5.0: re-laid into a new block, both freed once.
       {__LINE__, kWindows2000, NamedFor50(L"CN=Nobody"), L"LDAP://CN=Nobody", true},
-      {__LINE__, kWindows2000, RawFor50(47, 16), std::nullopt, false},
+      {__LINE__, kWindows2000, NamedFor50(L""), L"LDAP://", true},  // 42 bytes: under the current fixed part
+      {__LINE__, kWindows2000, RawFor50(39, 16), std::nullopt, false},
+      {__LINE__, kWindows2000, RawFor50(47, 16), std::nullopt, true},  // re-laid, no terminator
       {__LINE__, kWindows2000, RawFor50(48, 24), std::nullopt, true},  // re-laid, name past the end
   };
   const auto requester = NewHost();

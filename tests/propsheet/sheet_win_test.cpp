@@ -2,6 +2,7 @@
 // through a provider registered in the prefix, the real comctl32 shows the pages
 // that a scripted extension adds, and every reference is counted.
 #include "platform/win/dsa.h"
+#include "res/resource.h"
 #include "propsheet/sheet_fixture_win.h"
 #include "support/win/import_hook.h"
 #include "support/text.h"
@@ -50,6 +51,7 @@ TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
       // A name with a zero inside ends there.
       {__LINE__, std::wstring(L"CN=Ann\0junk", 11), S_OK, L"ANN - Properties"},
   };
+  ASSERT_NE(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SHEET)), nullptr) << "no icons in the test";
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
     SCOPED_TRACE(testing::Message() << "row at line " << r.line);
@@ -68,6 +70,9 @@ TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
       const auto& ext = extensions_.at(i);
       ASSERT_TRUE(ext.viewed) << "no sheet was shown";
       EXPECT_EQ(ext.view.caption, r.caption);
+      // The sheet's icon of the host's module, not the program's icon; the desktop as parent is no owner.
+      EXPECT_EQ(ext.view.icon, ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SHEET)));
+      EXPECT_EQ(ext.view.owner, nullptr);
       EXPECT_EQ(object.nameCalls(), 1);
       EXPECT_EQ(host->ChangedFlag(), 0);
       // The pages read the window of the running sheet; Run destroyed it afterwards.

@@ -1,8 +1,11 @@
 // qvlaunch PROGRAM [TAIL]: starts PROGRAM with TAIL passed on verbatim, waits for it
 // and prints its full 32-bit exit status, which a Linux exit status would cut to 8 bits.
+// qvlaunch --owner CAPTION: prints the owner of the top-level window titled CAPTION
+// (0x00000000 for none), which the X side does not show.
 #include "app/dispatch.h"
 #include "platform/win/unique_handle.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -11,6 +14,15 @@ int wmain() {
   const wchar_t* line = ::GetCommandLineW();
   const std::u16string_view whole(reinterpret_cast<const char16_t*>(line), std::wcslen(line));
   const std::u16string_view rest = quorvel::CommandTailFrom(whole);
+  constexpr std::u16string_view kOwner = u"--owner ";
+  if (rest.substr(0, kOwner.size()) == kOwner) {
+    const std::wstring caption(reinterpret_cast<const wchar_t*>(rest.data()) + kOwner.size(), rest.size() - kOwner.size());
+    const HWND window = ::FindWindowW(nullptr, caption.c_str());
+    if (!window) return 2;
+    const auto owner = reinterpret_cast<std::uintptr_t>(::GetWindow(window, GW_OWNER));
+    std::printf("0x%08llX\n", static_cast<unsigned long long>(owner));
+    return 0;
+  }
   if (rest.empty()) {
     std::fputs("usage: qvlaunch PROGRAM [ARGUMENTS]\n", stderr);
     return 2;

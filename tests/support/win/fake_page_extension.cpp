@@ -41,6 +41,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
       view.page = page;
       view.sheet = ::GetParent(page);
       view.owner = ::GetWindow(view.sheet, GW_OWNER);
+      view.icon = reinterpret_cast<HICON>(::SendMessageW(view.sheet, WM_GETICON, ICON_SMALL, 0));
       wchar_t caption[256] = {};
       ::GetWindowTextW(view.sheet, caption, 256);
       view.caption = caption;

@@ -24,6 +24,7 @@ struct SheetView {
   HWND page = nullptr;
   HWND sheet = nullptr;
   HWND owner = nullptr;  // the sheet's owner window
+  HICON icon = nullptr;  // the small icon, where comctl32 puts the header's hIcon
   std::wstring caption;
 };
 
