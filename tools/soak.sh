@@ -8,6 +8,9 @@
 # session and slapd, so that it can run beside the tests. Failures are reported by
 # run number; the summary goes to build/reports/soak-summary.txt.
 set -uo pipefail
+# Bash reads a script while it runs it: the whole body in one block, read before it
+# starts, so that editing this file during a soak changes nothing under it.
+{
 build=$(cd "${1:?build folder}" && pwd); runs=${2:-200}
 here=$(cd "$(dirname "$0")" && pwd)
 reports="$here/../build/reports"; mkdir -p "$reports"; reports=$(cd "$reports" && pwd)
@@ -153,3 +156,5 @@ list() { if [ $# -eq 0 ]; then echo none; else echo "$*"; fi; }
   echo "users missing in slapd: ${#missing_users[@]} ($(list "${missing_users[@]}"))"
 } | tee "$reports/soak-summary.txt"
 [ $((${#failed_sheet[@]} + ${#failed_wizard[@]} + ${#missing_values[@]} + ${#missing_users[@]})) -eq 0 ]
+exit
+}

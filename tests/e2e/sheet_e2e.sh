@@ -275,16 +275,32 @@ eight_at_once() {
     pids+=($!)
   done
   for i in 1 2 3 4 5 6 7 8; do
-    win=$(window "PARALLEL $i - Properties") || { problem="$problem; no sheet $i"; break; }
+    win=$(window "PARALLEL $i - Properties") ||
+      { shot "$name-missing"; problem="$problem; no sheet $i among: $(sheets | tr '\n' '|')"; break; }
     wins+=("$win")
   done
   if [ ${#wins[@]} = 8 ]; then
     shot "$name"
-    for i in 1 2 3 4 5 6 7 8; do
-      xdotool windowfocus --sync "${wins[i - 1]}" 2>/dev/null; sleep 0.2
+    # Among sheets of eight processes Wine keeps its own idea of the active one (a
+    # click or focus from outside does not always move it), and the keyboard goes
+    # there: whichever sheet holds the focus is given its own edit, until none is left.
+    local edited=" " title n
+    for _ in 1 2 3 4 5 6 7 8; do
+      for n in $(seq 50); do
+        win=$(xdotool getwindowfocus 2>/dev/null); title=$(xdotool getwindowname "$win" 2>/dev/null)
+        [[ "$title" =~ ^PARALLEL\ ([1-8])\ -\ Properties$ && "$edited" != *" ${BASH_REMATCH[1]} "* ]] && break
+        # No sheet of ours active: give one that is left the focus.
+        (( n % 10 == 0 )) && for i in 1 2 3 4 5 6 7 8; do
+          [[ "$edited" == *" $i "* ]] || { xdotool windowfocus "${wins[i - 1]}" 2>/dev/null; break; }; done
+        sleep 0.2
+      done
+      [[ "$title" =~ ^PARALLEL\ ([1-8])\ -\ Properties$ ]] || { problem="$problem; no sheet of ours active"; break; }
+      i=${BASH_REMATCH[1]}; edited="$edited$i "
+      sleep 0.2
       xdotool key --delay 40 alt+d ctrl+a
       xdotool type --delay 10 "Parallel edit $i at $started"
       xdotool key Return
+      gone "$win" || break
     done
   else
     for win in "${wins[@]}"; do xdotool windowclose "$win" 2>/dev/null; done
