@@ -14,7 +14,7 @@ set -uo pipefail
 build=$(cd "${1:?build folder}" && pwd); runs=${2:-200}
 here=$(cd "$(dirname "$0")" && pwd)
 reports="$here/../build/reports"; mkdir -p "$reports"; reports=$(cd "$reports" && pwd)
-work="$build/soak"; rm -rf "$work/ledgers"; mkdir -p "$work/ledgers"
+work="$build/soak"; rm -rf "$work/ledgers" "$work"/stuck-*; mkdir -p "$work/ledgers"
 session="$build/soak-wine"; directory="$build/soak-slapd"
 cleanup() {
   "$here/wine-session.sh" stop "$session" >/dev/null 2>&1 || true
@@ -72,9 +72,12 @@ finish() {
     problem="$problem; outstanding: $(grep -v ' objects=0 references=0 locks=0$' "$ledger" | tr '\n' ' ')"
   fi
   if [ -n "$problem" ]; then
+    [ -s "$work/stuck-$kind-$n.txt" ] && problem="$problem (threads in soak/stuck-$kind-$n.txt)"
     echo "FAILED $kind run $n: ${problem#; }" | tee -a "$log"
     if [ "$kind" = sheet ]; then failed_sheet+=("$n"); else failed_wizard+=("$n"); fi
-    # Whatever the run left on the screen goes before the next one starts.
+    # Whatever the run left goes before the next one starts: its quorvel.exe, if it
+    # still runs (the soak's own copy: only this run's can be running), and windows.
+    for pid in $(pgrep -f 'soak.bin.quorvel\.exe'); do kill "$pid" 2>/dev/null; done
     xdotool search --name '( - Properties|^New Object - .*)$' 2>/dev/null | while read -r w; do
       xdotool windowclose "$w" 2>/dev/null; done
   else
@@ -85,7 +88,13 @@ finish() {
 # fails the run, and is still used, so that the log tells a slow window from none.
 appears() {
   local t0=$SECONDS win
-  win=$(timeout 85 xdotool search --sync --name "$1" 2>/dev/null | head -1)
+  win=$(timeout 40 xdotool search --sync --name "$1" 2>/dev/null | head -1)
+  if [ -z "$win" ]; then
+    # Where quorvel.exe's threads wait, for the report; then a last chance.
+    timeout 60 winedbg --command "bt all" 2>/dev/null | awk '/^Backtracing for thread/ { p = /quorvel/ } p' \
+      >"$work/stuck-$current.txt"
+    win=$(timeout 40 xdotool search --sync --name "$1" 2>/dev/null | head -1)
+  fi
   [ -n "$win" ] || return 1
   (( SECONDS - t0 <= 40 )) || echo "the window took $((SECONDS - t0)) s" >"$work/late"
   echo "$win"
@@ -97,7 +106,7 @@ focus() {
 
 sheet_started=$SECONDS
 for ((n = 1; n <= runs; n++)); do
-  name=$(printf 'Soak Sheet %03d' "$n"); ledger="$work/ledgers/sheet-$n.ledger"
+  name=$(printf 'Soak Sheet %03d' "$n"); ledger="$work/ledgers/sheet-$n.ledger"; current=sheet-$n
   start "/adproppage:LDAP://CN=$name,$ou" "$ledger"
   problem=""
   caption="$(echo "$name" | tr a-z A-Z) - Properties"
@@ -116,7 +125,7 @@ sheet_seconds=$((SECONDS - sheet_started))
 
 wizard_started=$SECONDS
 for ((n = 1; n <= runs; n++)); do
-  ledger="$work/ledgers/wizard-$n.ledger"
+  ledger="$work/ledgers/wizard-$n.ledger"; current=wizard-$n
   start "/adcreateobjwiz:$ou|0" "$ledger"
   problem=""
   if win=$(appears '^New Object - user$'); then
