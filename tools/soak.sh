@@ -87,8 +87,11 @@ finish() {
 # appears TITLE-PATTERN: the window, once there. One that takes longer than 40 s
 # fails the run, and is still used, so that the log tells a slow window from none.
 appears() {
-  local t0=$SECONDS win
-  win=$(timeout 40 xdotool search --sync --name "$1" 2>/dev/null | head -1)
+  local t0=$SECONDS win=""
+  # xdotool gives up at an X error (a window that goes while it looks): look again.
+  while [ -z "${win:-}" ] && ((SECONDS - t0 < 40)); do
+    win=$(timeout $((40 - (SECONDS - t0))) xdotool search --sync --name "$1" 2>/dev/null | head -1)
+  done
   if [ -z "$win" ]; then
     # Where quorvel.exe's threads wait, for the report; then a last chance.
     timeout 60 winedbg --command "bt all" 2>/dev/null | awk '/^Backtracing for thread/ { p = /quorvel/ } p' \

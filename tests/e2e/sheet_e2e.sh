@@ -54,8 +54,11 @@ outstanding() {
 
 # window CAPTION: the window whose title is exactly CAPTION, once it exists.
 window() {
-  local win title
-  win=$(timeout 30 xdotool search --sync --name "^$1\$" 2>/dev/null | head -1)
+  local win="" title t0=$SECONDS
+  # xdotool gives up at an X error (a window that goes while it looks): look again.
+  while [ -z "$win" ] && ((SECONDS - t0 < 30)); do
+    win=$(timeout $((30 - (SECONDS - t0))) xdotool search --sync --name "^$1\$" 2>/dev/null | head -1)
+  done
   [ -n "$win" ] || { say "$1" "no such window"; return 1; }
   title=$(xdotool getwindowname "$win")
   [ "$title" = "$1" ] || { say "$1" "found \"$title\""; return 1; }
