@@ -93,8 +93,9 @@ appears() {
     win=$(timeout $((40 - (SECONDS - t0))) xdotool search --sync --name "$1" 2>/dev/null | head -1)
   done
   if [ -z "$win" ]; then
-    # Where quorvel.exe's threads wait, for the report; then a last chance.
-    timeout 60 winedbg --command "bt all" 2>/dev/null | awk '/^Backtracing for thread/ { p = /quorvel/ } p' \
+    # Where quorvel.exe's threads wait, for the report; then a last chance. winedbg is
+    # given long: cut off while it holds the process, it ends that (0xC0000354).
+    timeout 180 winedbg --command "bt all" 2>/dev/null | awk '/^Backtracing for thread/ { p = /quorvel/ } p' \
       >"$work/stuck-$current.txt"
     win=$(timeout 40 xdotool search --sync --name "$1" 2>/dev/null | head -1)
   fi
