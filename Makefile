@@ -1,5 +1,5 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean bench
+.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean bench soak
 
 # Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
 FUZZ_SECONDS ?= 60
@@ -50,6 +50,12 @@ test: native sanitize fuzz-build windows
 # Benchmarks, never part of `make test`: JSON and a summary in build/reports/.
 bench: native windows
 	tools/bench.sh
+
+# A long day of use, never part of `make test`: SOAK_RUNS sheet runs and as many wizard
+# runs in a row under Wine; the summary in build/reports/soak-summary.txt.
+SOAK_RUNS ?= 200
+soak: windows
+	tools/soak.sh build/windows $(SOAK_RUNS)
 
 demo: windows
 	tools/demo.sh build/windows

@@ -7,6 +7,7 @@
 #include "standins/common/dialog_template_win.h"
 #include "standins/common/module_win.h"
 #include "standins/dsprop/sec_request.h"
+#include "support/win/import_hook.h"
 
 #include <activeds.h>
 #include <commctrl.h>
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -231,11 +233,81 @@ struct MembersPage : Counted {
   IADs* object = nullptr;  // one reference of the page's own
   HWND hidden = nullptr;
   std::size_t requests = 0;
+  std::vector<std::size_t> sent;  // indices into g_sent
   std::vector<WORD> dialog = MembersTemplate();
   ~MembersPage() {
     if (object) object->Release();
   }
 };
+
+// The request blocks sent and how often the host freed each. Only the host's own
+// frees are seen: its program's import of LocalFree points here from the first
+// request until the last Members page that sent one is gone, so that a block the
+// host frees later (a posted request) is counted too.
+struct SentBlock {
+  HLOCAL block;
+  int frees;
+};
+std::vector<SentBlock> g_sent;
+using LocalFreeFn = HLOCAL(WINAPI*)(HLOCAL);
+LocalFreeFn g_realFree = nullptr;
+std::unique_ptr<test::ScopedImportHook> g_freeHook;
+int g_senders = 0;
+
+HLOCAL WINAPI CountingFree(HLOCAL block) {
+  for (auto it = g_sent.rbegin(); it != g_sent.rend(); ++it) {
+    if (it->block != block) continue;
+    if (++it->frees > 1) return block;  // a second free: counted, not passed on
+    break;
+  }
+  return g_realFree(block);
+}
+
+// How far below the stack's top this frame lies, and how much the stack may take in all.
+void StackUse(unsigned long long& used, unsigned long long& reserve) {
+  using LimitsFn = VOID(WINAPI*)(PULONG_PTR, PULONG_PTR);
+  static const auto limits = reinterpret_cast<LimitsFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetCurrentThreadStackLimits")));
+  ULONG_PTR low = 0, high = 0;
+  if (limits) limits(&low, &high);
+  volatile char here = 0;
+  used = high - reinterpret_cast<ULONG_PTR>(&here);
+  reserve = high - low;
+}
+
+void LedgerLine(const std::string& line) { AppendLedgerLine(line.data(), line.size()); }
+
+// Sends the block, or posts it when the tests ask (QUORVEL_STANDIN_POST_REQUESTS):
+// the platform's pages may do either. First the stack the request stands on goes
+// to the ledger, so that it is there even if the process dies deeper down.
+void SendRequest(HWND hidden, MembersPage& state, HLOCAL block) {
+  unsigned long long used = 0, reserve = 0;
+  StackUse(used, reserve);
+  LedgerLine("quorvel_dsprop stack used=" + std::to_string(used) + " reserve=" + std::to_string(reserve) + "\n");
+  if (!g_freeHook) {
+    const void* real = test::ImportedAddress(L"kernel32.dll", "LocalFree");
+    g_realFree = reinterpret_cast<LocalFreeFn>(const_cast<void*>(real));
+    g_freeHook = std::make_unique<test::ScopedImportHook>(real, reinterpret_cast<const void*>(CountingFree));
+  }
+  if (state.sent.empty()) ++g_senders;
+  state.sent.push_back(g_sent.size());
+  g_sent.push_back({block, 0});
+  if (::GetEnvironmentVariableW(L"QUORVEL_STANDIN_POST_REQUESTS", nullptr, 0) == 0) {
+    ::SendMessageW(hidden, kSheetCreateNotify, reinterpret_cast<WPARAM>(block), 0);
+  } else if (!::PostMessageW(hidden, kSheetCreateNotify, reinterpret_cast<WPARAM>(block), 0)) {
+    g_sent.back().frees = 1;  // never reached the host: the page's own again
+    ::LocalFree(block);
+  }
+}
+
+// How often the host freed each block this page sent: once is right. By now it
+// has handled them all, nested sheets included, since they ran inside this page's sheet.
+void ReportRequests(MembersPage& state) {
+  for (const std::size_t at : state.sent)
+    LedgerLine("quorvel_dsprop request frees=" + std::to_string(g_sent[at].frees) + "\n");
+  if (!state.sent.empty() && --g_senders == 0) g_freeHook.reset();
+  state.sent.clear();
+}
 
 // Asks the host for the sheet of dn, owned by the sheet that holds the page.
 // The block goes with the message: the host's window frees it.
@@ -264,7 +336,7 @@ void RequestSheet(HWND page, MembersPage& state, const std::wstring& dn) {
   HLOCAL block = ::LocalAlloc(LMEM_FIXED, bytes.size());
   if (!block) return;
   std::memcpy(block, bytes.data(), bytes.size());
-  ::SendMessageW(hidden, kSheetCreateNotify, reinterpret_cast<WPARAM>(block), 0);
+  SendRequest(hidden, state, block);
 }
 
 INT_PTR CALLBACK MembersProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
@@ -295,6 +367,9 @@ INT_PTR CALLBACK MembersProc(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
       RequestSheet(page, *state, dn);
       return TRUE;
     }
+    case WM_DESTROY:
+      if (state) ReportRequests(*state);
+      return FALSE;
     default:
       return FALSE;
   }

@@ -141,6 +141,48 @@ TEST_F(QuorvelExit, ProgramNameWithBlanksInQuotes) {
   ::RemoveDirectoryW(folder.c_str());
 }
 
+// The longest command line a process can be given (32,767 units with its
+// terminator), a 10,000-unit ADsPath, and text that is not well-formed UTF-16 (a
+// lone surrogate of either kind, first, inside or last) in a path and in a
+// container's DN, each carried to the stand-in directory, which knows none of these
+// objects: the bind's HRESULT comes back unchanged, 87 where the wizard's second
+// field is missing. slapd refuses a DN of more than 8 KiB, and any DN whose domain
+// component is not ASCII, as invalid syntax rather than as unknown.
+TEST_F(QuorvelExit, InputAtTheProcessBoundary) {
+  constexpr DWORD kNoSuchObject = 0x80072030;
+  constexpr DWORD kInvalidDnSyntax = 0x80072032;
+  const std::wstring staff = L",OU=Staff,DC=example,DC=com";
+  const std::wstring domain = L",DC=example,DC=com";
+  const std::size_t program = QuorvelExe().size() + 3;  // the quoted name and one blank
+  // HEAD, then units of filler, then REST: a tail that fills the command line to the limit.
+  const auto filled = [&](const std::wstring& head, const std::wstring& rest) {
+    return head + std::wstring(32766 - program - head.size() - rest.size(), L'q') + rest;
+  };
+  const std::wstring longPath = L"LDAP://CN=" + std::wstring(10000 - 10 - staff.size(), L'p') + staff;
+  struct Case {
+    int line;
+    std::wstring tail;
+    DWORD status;
+  };
+  const std::vector<Case> cases = {
+      {__LINE__, filled(L"/adproppage:LDAP://CN=", staff), kInvalidDnSyntax},
+      {__LINE__, filled(L"/adcreateobjwiz:OU=", domain + L"|0"), kInvalidDnSyntax},
+      {__LINE__, filled(L"/adcreateobjwiz:OU=Nowhere" + domain + L"|0|", L""), kNoSuchObject},
+      {__LINE__, filled(L"/adcreateobjwiz:", L""), 87},
+      {__LINE__, L"/adproppage:" + longPath, kInvalidDnSyntax},
+      {__LINE__, L"/adproppage:LDAP://CN=Nobody \xD83D\xDE00" + staff, kNoSuchObject},
+      {__LINE__, L"/adproppage:LDAP://CN=\xDE00Nobody \xD83D" + staff, kNoSuchObject},
+      {__LINE__, L"/adproppage:LDAP://CN=Nobody" + staff + L"\xD83D", kInvalidDnSyntax},
+      {__LINE__, L"/adcreateobjwiz:OU=\xD83D\xDE00" + domain + L"|0", kNoSuchObject},
+      {__LINE__, L"/adcreateobjwiz:OU=\xDE00x\xD83D" + domain + L"|0|\xD83D", kNoSuchObject},
+  };
+  ASSERT_EQ(program + cases[0].tail.size() + 1, 32767u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "row at line " << c.line);
+    EXPECT_EQ(RunQuorvel(c.tail), c.status);
+  }
+}
+
 // The loader builds the process's activation context from the manifest before the
 // program runs; a manifest it rejects stops the program from starting on Windows.
 // Built here the same way, it must send comctl32 to the 64-bit version 6 assembly.
