@@ -194,7 +194,8 @@ client user client_user "Created 0x00000000" "CN=Cli User,$staff|Cli User|cliuse
 client cancel client_cancel "Cancelled 0x00000001" "" "$staff" 0 --async
 client failed drive_name_taken "Failed 0x80071392" "" "$staff" 0 --async
 client refused no_wizard "Refused 0x80070057" "" "OU=a|b,$staff" 0
-# The record of the earlier run stays, and quorvel.exe cannot publish: names unknown, not the old ones.
+# A record from before stays, and another program holds the clipboard while quorvel.exe
+# publishes (released once it has ended): names unknown, not the old ones.
 client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async --hold "$holder"
 attribute "CN=Held Group,$staff" sAMAccountName | grep -qx heldgroup ||
   { echo "FAILED client-held: Held Group is not in slapd"; failures=$((failures + 1)); }
