@@ -1,13 +1,13 @@
 // qvclient_driver: the client library as the end-to-end scripts drive it.
-//   qvclient_driver [--async] [--abandon | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
+//   qvclient_driver [--async] [--abandon CAPTION | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
 // Prints "outcome: RESULT 0xCODE", "names: DN|NAME|ACCOUNT" (Created only),
 // "probes: N late: M" (a second thread's SendMessageTimeout to the caller's window every
 // 100 ms of the run; late: over 1 s) and "reason: TEXT".
-// --abandon (async): once a " - Properties" window is up, the run is let go; prints
-//   "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
-// --hold HOLDER (async): once a "New Object - " window is up, HOLDER
-//   (clipboard_holder.exe) keeps the clipboard open until quorvel.exe has ended, so
-//   that its publication fails and the library reads what was there before; prints "held".
+// --abandon CAPTION (async): once a window of that caption is up, the run is let go;
+//   prints "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
+// --hold HOLDER (async): once quorvel.exe runs (the library has looked at the clipboard),
+//   HOLDER (clipboard_holder.exe) keeps the clipboard open until quorvel.exe has ended,
+//   so that its publication fails and the library reads what was there before; prints "held".
 #include "quorvel_client.h"
 
 #include <tlhelp32.h>
@@ -25,33 +25,16 @@ constexpr UINT kDone = WM_APP + 1;
 HWND window;
 qc::Run run;
 std::unique_ptr<qc::Outcome> posted;
-bool abandon, abandoned, released;
+const wchar_t* abandon;
+bool abandoned, released;
 const wchar_t* holder;
 HANDLE held, release, holderProcess;
 std::atomic<bool> stop{false};
 std::atomic<int> probes{0}, late{0};
 
 void Print(const std::wstring& text) {
-  std::string utf8(text.size() * 3 + 1, '\0');
-  utf8.resize(static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(),
-                                                        static_cast<int>(utf8.size()), nullptr, nullptr) - 1));
-  std::printf("%s\n", utf8.c_str());
+  std::printf("%ls\n", text.c_str());
   std::fflush(stdout);
-}
-
-// A top-level window whose title starts with prefix, or ends with suffix.
-bool WindowTitled(std::wstring_view prefix, std::wstring_view suffix) {
-  std::pair<std::wstring_view, std::wstring_view> want{prefix, suffix};
-  return !::EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        const auto& [pre, suf] = *reinterpret_cast<std::pair<std::wstring_view, std::wstring_view>*>(p);
-        wchar_t text[256] = {};
-        const std::wstring_view title(text, static_cast<size_t>(::GetWindowTextW(w, text, 256)));
-        const bool found = (!pre.empty() && title.substr(0, pre.size()) == pre) ||
-                           (!suf.empty() && title.size() >= suf.size() && title.substr(title.size() - suf.size()) == suf);
-        return !found;
-      },
-      reinterpret_cast<LPARAM>(&want));
 }
 
 bool QuorvelRunning() {
@@ -83,14 +66,14 @@ LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) 
     auto outcome = qc::TakeOutcome(lParam);
     if (abandoned) Print(L"message after abandon");
     if (!abandoned && wParam == run.Id()) posted = std::move(outcome), ::PostQuitMessage(0);
-  } else if (message == WM_TIMER && abandoned) {
+  } else if (message == WM_TIMER && abandoned && wParam == 1) {
     ::PostQuitMessage(0);
-  } else if (message == WM_TIMER && abandon && WindowTitled({}, L" - Properties")) {
+  } else if (message == WM_TIMER && abandon && !abandoned && ::FindWindowW(nullptr, abandon)) {
     run.Abandon();
     abandoned = true;
     Print(L"abandoned");
     ::SetTimer(w, 1, 1000, nullptr);
-  } else if (message == WM_TIMER && holder && !held && WindowTitled(L"New Object - ", {})) {
+  } else if (message == WM_TIMER && holder && !held && QuorvelRunning()) {
     StartHolder();
   } else if (message == WM_TIMER && held && !released && !QuorvelRunning()) {
     released = ::SetEvent(release);
@@ -117,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
   int i = 1;
   for (; i < argc && argv[i][0] == L'-'; ++i) {
     async = async || std::wcscmp(argv[i], L"--async") == 0;
-    abandon = abandon || std::wcscmp(argv[i], L"--abandon") == 0;
+    if (std::wcscmp(argv[i], L"--abandon") == 0 && i + 1 < argc) abandon = argv[++i];
     if (std::wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) holder = argv[++i];
   }
   const bool sheet = argc - i == 3 && std::wcscmp(argv[i + 1], L"sheet") == 0;
