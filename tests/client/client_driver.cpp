@@ -26,7 +26,7 @@ HWND window;
 qc::Run run;
 std::unique_ptr<qc::Outcome> posted;
 const wchar_t* abandon;
-bool abandoned, released;
+bool abandoned, announced, released;
 const wchar_t* holder;
 HANDLE held, release, holderProcess;
 std::atomic<bool> stop{false};
@@ -58,7 +58,6 @@ void StartHolder() {
   PROCESS_INFORMATION pi{};
   if (!::CreateProcessW(holder, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
   holderProcess = pi.hProcess;
-  if (::WaitForSingleObject(held, 10000) == WAIT_OBJECT_0) Print(L"held");
 }
 
 LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -75,7 +74,10 @@ LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) 
     ::SetTimer(w, 1, 1000, nullptr);
   } else if (message == WM_TIMER && holder && !held && QuorvelRunning()) {
     StartHolder();
-  } else if (message == WM_TIMER && held && !released && !QuorvelRunning()) {
+  } else if (message == WM_TIMER && held && !announced && ::WaitForSingleObject(held, 0) == WAIT_OBJECT_0) {
+    announced = true;
+    Print(L"held");
+  } else if (message == WM_TIMER && announced && !released && !QuorvelRunning()) {
     released = ::SetEvent(release);
   } else {
     return ::DefWindowProcW(w, message, wParam, lParam);
@@ -87,8 +89,10 @@ DWORD WINAPI Probe(void*) {
   for (; !stop; ::Sleep(100), ++probes) {
     const ULONGLONG t0 = ::GetTickCount64();
     DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) || ::GetTickCount64() - t0 > 1000)
-      ++late;
+    const bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) &&
+                          ::GetTickCount64() - t0 <= 1000;
+    // Once the run is over the main thread waits for this one and answers no more.
+    if (!answered && !stop) ++late;
   }
   return 0;
 }
