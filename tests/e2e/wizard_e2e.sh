@@ -156,5 +156,64 @@ unregistered=1
 run not-registered 0x80004002 "/adcreateobjwiz:$staff|0" no_wizard "quorvel_adsldp"
 "$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/standins" "$server" >/dev/null && unregistered=0
 
+# --- the client library: quorvel.exe run by client/ through qvclient_driver ---
+driver=$(winpath "$build/tests/client/qvclient_driver.exe")
+helper=$(winpath "$build/app/quorvel.exe")
+holder=$(winpath "$build/tests/createwiz/createwiz_clipboard_holder.exe")
+# client NAME DRIVE EXPECTED-OUTCOME EXPECTED-NAMES DN TYPE [OPTIONS]: EXPECTED-NAMES is
+# DN|NAME|ACCOUNT, or empty where no names may be reported.
+client() {
+  local name=$1 drive=$2 outcome=$3 names=$4 dn=$5 type=$6; shift 6
+  output=$(mktemp); problem=""
+  timeout 90 wine "$driver" "$@" "$helper" wizard "$dn" "$type" >"$output" 2>/dev/null &
+  launched=$!
+  "$drive" "client-$name" || problem="; driving failed"
+  wait "$launched"
+  client_check "$output" "$outcome" "$names"
+  rm -f "$output"
+  if [ -n "$problem" ]; then echo "FAILED client-$name: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok client-$name"; passed=$((passed + 1)); fi
+}
+client_check() {  # OUTPUT OUTCOME NAMES: adds to $problem
+  local got; got=$(tr -d '\r' <"$1")
+  grep -qx "outcome: $2" <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
+  if [ -n "$3" ]; then grep -qxF "names: $3" <<<"$got" || problem="$problem; names: $(grep '^names' <<<"$got")"
+  elif grep -q '^names:' <<<"$got"; then problem="$problem; $(grep '^names' <<<"$got")"; fi
+  grep -q '^probes: [0-9]* late: 0$' <<<"$got" || problem="$problem; the caller's window did not answer in time"
+}
+client_user() { fill "$1" user "Cli User" cliuser Return; }
+client_cancel() { fill "$1" user "Cli Nobody" clinobody Escape; }
+client_held() {  # fills the wizard once the holder has the clipboard
+  local _; for _ in $(seq 100); do grep -q '^held' "$output" && break; sleep 0.2; done
+  grep -q '^held' "$output" && fill "$1" group "Held Group" heldgroup Return
+}
+# A second console starts a group's wizard meanwhile: the two wizards come one at a time.
+client_twins() {
+  local other i win; other=$(mktemp)
+  timeout 120 wine "$driver" --async "$helper" wizard "$staff" 1 >"$other" 2>/dev/null &
+  local second=$!
+  for i in 1 2; do
+    win=$(timeout 40 xdotool search --sync --name '^New Object - ' 2>/dev/null | head -1); sleep 1
+    [ "$(xdotool search --name '^New Object - ' 2>/dev/null | wc -l)" = 1 ] || problem="$problem; two wizards at once"
+    case $(xdotool getwindowname "$win" 2>/dev/null) in
+      *user) fill "$1-$i" user "Twin One" twinone Return ;;
+      *) fill "$1-$i" group "Twin Two" twintwo Return ;;
+    esac || return 1
+    for _ in $(seq 50); do xdotool getwindowname "$win" >/dev/null 2>&1 || break; sleep 0.2; done
+  done
+  wait "$second"
+  client_check "$other" "Created 0x00000000" "CN=Twin Two,$staff|Twin Two|twintwo"; rm -f "$other"
+}
+client user client_user "Created 0x00000000" "CN=Cli User,$staff|Cli User|cliuser" "$staff" 0
+client cancel client_cancel "Cancelled 0x00000001" "" "$staff" 0 --async
+client failed drive_name_taken "Failed 0x80071392" "" "$staff" 0 --async
+client refused no_wizard "Refused 0x80070057" "" "OU=a|b,$staff" 0
+# The record of the run before stays, and another program holds the clipboard while
+# quorvel.exe publishes (let go once it has ended): names unknown, not the old ones.
+client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async --hold "$holder"
+[ "$(attribute "CN=Held Group,$staff" sAMAccountName)" = heldgroup ] ||
+  { echo "FAILED client-held: Held Group is not in slapd"; failures=$((failures + 1)); }
+client twins client_twins "Created 0x00000000" "CN=Twin One,$staff|Twin One|twinone" "$staff" 0 --async
+
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,151 @@
+#include "client_rules.h"
+
+namespace quorvel::client::rules {
+namespace {
+
+std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
+
+bool HasZero(std::u16string_view text) { return text.find(char16_t{0}) != std::u16string_view::npos; }
+
+// Refusals that both jobs share: the helper's path and the line's length.
+std::u16string HelperRefusal(std::u16string_view helperPath) {
+  if (helperPath.empty()) return u"The path of quorvel.exe is empty.";
+  if (HasZero(helperPath)) return u"The path of quorvel.exe holds a zero unit.";
+  // The path is quoted on the line, and a quote cannot be quoted there.
+  if (helperPath.find(u'"') != std::u16string_view::npos) return u"The path of quorvel.exe holds a double quote.";
+  return {};
+}
+
+CommandLine Finish(std::u16string_view helperPath, std::u16string_view tail) {
+  CommandLine line;
+  line.text.reserve(helperPath.size() + tail.size() + 3);
+  line.text.append(u"\"").append(helperPath).append(u"\" ").append(tail);
+  if (line.text.size() > kMaxCommandLineUnits) {
+    line.refusal = u"The command line would be " + Ascii(std::to_string(line.text.size()).c_str()) +
+                   u" units long; Windows takes at most 32,766 and its terminating zero.";
+    line.text.clear();
+  }
+  return line;
+}
+
+CommandLine Refused(std::u16string reason) { return {{}, std::move(reason)}; }
+
+bool StartsWithLdapScheme(std::u16string_view dn) {
+  static constexpr std::u16string_view scheme = u"ldap://";
+  if (dn.size() < scheme.size()) return false;
+  for (std::size_t i = 0; i < scheme.size(); ++i) {
+    const char16_t c = dn[i] >= u'A' && dn[i] <= u'Z' ? static_cast<char16_t>(dn[i] + 32) : dn[i];
+    if (c != scheme[i]) return false;
+  }
+  return true;
+}
+
+std::u16string Field(const std::vector<std::uint8_t>& record, std::size_t offset, std::size_t units) {
+  std::u16string text;
+  for (std::size_t i = 0; i < units; ++i) {
+    const auto unit = static_cast<char16_t>(record[offset + 2 * i] | (record[offset + 2 * i + 1] << 8));
+    if (unit == 0) break;
+    text += unit;
+  }
+  return text;
+}
+
+}  // namespace
+
+CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_view adsPath) {
+  if (auto refusal = HelperRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
+  if (adsPath.empty()) return Refused(u"The object's path is empty.");
+  if (HasZero(adsPath)) return Refused(u"The object's path holds a zero unit.");
+  std::u16string tail = u"/adproppage:";
+  tail.append(adsPath);
+  return Finish(helperPath, tail);
+}
+
+CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type) {
+  if (auto refusal = HelperRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
+  if (containerDN.empty()) return Refused(u"The container's distinguished name is empty.");
+  if (HasZero(containerDN)) return Refused(u"The container's distinguished name holds a zero unit.");
+  if (containerDN.find(u'|') != std::u16string_view::npos)
+    return Refused(u"The container's distinguished name holds a \"|\", which quorvel.exe reads as a field separator.");
+  // quorvel.exe puts LDAP:// in front itself; a second one names no object.
+  if (StartsWithLdapScheme(containerDN))
+    return Refused(u"The container is given as a path; give its distinguished name without \"LDAP://\".");
+  if (type < 0 || type > 2)
+    return Refused(u"The object type " + Ascii(std::to_string(type).c_str()) +
+                   u" is none of 0 (user), 1 (group), 2 (computer).");
+  std::u16string tail = u"/adcreateobjwiz:";
+  tail.append(containerDN).append(u"|").push_back(static_cast<char16_t>(u'0' + type));
+  return Finish(helperPath, tail);
+}
+
+std::u16string Hex(std::uint32_t value) {
+  static constexpr char16_t digits[] = u"0123456789ABCDEF";
+  std::u16string text = u"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) text += digits[(value >> shift) & 0xF];
+  return text;
+}
+
+namespace {
+
+// An exception code (both top bits set) is how a process that crashed ends; no
+// HRESULT of the directory or of the wizard looks like that.
+bool EndedAbnormally(std::uint32_t exitCode) { return (exitCode & 0xC0000000u) == 0xC0000000u; }
+
+Reading Abnormal(std::uint32_t exitCode) {
+  return {Result::Error, static_cast<std::int32_t>(exitCode),
+          u"quorvel.exe ended abnormally (" + Hex(exitCode) + u")."};
+}
+
+}  // namespace
+
+Reading ReadSheetExit(std::uint32_t exitCode) {
+  const auto code = static_cast<std::int32_t>(exitCode);
+  if (EndedAbnormally(exitCode)) return Abnormal(exitCode);
+  if (exitCode == 0) return {Result::Unchanged, code, u"The properties were closed without a change."};
+  if (exitCode == 1) return {Result::Changed, code, u"The properties were changed."};
+  if (code < 0) return {Result::BindFailed, code, u"The object could not be opened (" + Hex(exitCode) + u")."};
+  return {Result::Error, code, u"quorvel.exe ended with an unexpected status (" + Hex(exitCode) + u")."};
+}
+
+Reading ReadWizardExit(std::uint32_t exitCode) {
+  const auto code = static_cast<std::int32_t>(exitCode);
+  if (EndedAbnormally(exitCode)) return Abnormal(exitCode);
+  switch (exitCode) {
+    case 0: return {Result::Created, code, u"The object was created."};
+    case 1: return {Result::Cancelled, code, u"The creation was cancelled."};
+    case 0x57: return {Result::Refused, code, u"quorvel.exe refused the creation argument."};
+    case 0x80004002u: return {Result::Failed, code, u"The creation wizard is not available (0x80004002)."};
+    case 0x80072030u: return {Result::Failed, code, u"The container does not exist (0x80072030)."};
+    default: break;
+  }
+  // Only 0 means created: a success code of the wizard's own published nothing.
+  if (code > 0)
+    return {Result::Failed, code, u"The wizard ended with " + Hex(exitCode) + u"; nothing is known to be created."};
+  return {Result::Failed, code, u"The object could not be created (" + Hex(exitCode) + u")."};
+}
+
+std::u16string StartFailureReason(std::u16string_view helperPath, std::uint32_t win32Error) {
+  const std::u16string path = u"\"" + std::u16string(helperPath) + u"\"";
+  if (win32Error == 2 || win32Error == 3) return u"quorvel.exe was not found at " + path + u".";
+  return u"quorvel.exe could not be started from " + path + u" (error " +
+         Ascii(std::to_string(win32Error).c_str()) + u").";
+}
+
+Names DecodeRecord(const std::vector<std::uint8_t>& record) {
+  if (record.size() < kRecordBytes) return {};
+  return {Field(record, 0, 260), Field(record, 520, 64), Field(record, 648, 16)};
+}
+
+Judgement JudgeRecord(const ClipboardState& before, const ClipboardState& after) {
+  if (after.sequence == before.sequence) return {false, u"no record was published by this run", {}};
+  if (!after.record) return {false, u"no record is on the clipboard", {}};
+  if (after.record->size() < kRecordBytes) return {false, u"the record on the clipboard is too short", {}};
+  if (before.record && *before.record == *after.record)
+    return {false, u"the record on the clipboard is the one from before the run", {}};
+  Names names = DecodeRecord(*after.record);
+  if (names.distinguishedName.empty() && names.name.empty() && names.samAccountName.empty())
+    return {false, u"the record names nothing", {}};
+  return {true, {}, std::move(names)};
+}
+
+}  // namespace quorvel::client::rules

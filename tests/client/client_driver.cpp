@@ -1,0 +1,150 @@
+// qvclient_driver: the client library as the end-to-end scripts drive it.
+//   qvclient_driver [--async] [--abandon CAPTION | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
+// Prints "outcome: RESULT 0xCODE", "names: DN|NAME|ACCOUNT" (Created only),
+// "probes: N late: M" (a second thread's SendMessageTimeout to the caller's window every
+// 100 ms of the run; late: over 1 s) and "reason: TEXT".
+// --abandon CAPTION (async): once a window of that caption is up, the run is let go;
+//   prints "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
+// --hold HOLDER (async): once quorvel.exe runs (the library has looked at the clipboard),
+//   HOLDER (clipboard_holder.exe) keeps the clipboard open until quorvel.exe has ended,
+//   so that its publication fails and the library reads what was there before; prints "held".
+#include "quorvel_client.h"
+
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace qc = quorvel::client;
+
+namespace {
+
+constexpr UINT kDone = WM_APP + 1;
+HWND window;
+qc::Run run;
+std::unique_ptr<qc::Outcome> posted;
+const wchar_t* abandon;
+bool abandoned, announced, released;
+const wchar_t* holder;
+HANDLE held, release, holderProcess;
+std::atomic<bool> stop{false};
+std::atomic<int> probes{0}, late{0};
+
+void Print(const std::wstring& text) {
+  std::printf("%ls\n", text.c_str());
+  std::fflush(stdout);
+}
+
+bool QuorvelRunning() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !found; more = ::Process32NextW(snapshot, &entry))
+    found = _wcsicmp(entry.szExeFile, L"quorvel.exe") == 0;
+  ::CloseHandle(snapshot);
+  return found;
+}
+
+void StartHolder() {
+  const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+  held = ::CreateEventW(nullptr, TRUE, FALSE, (L"qvclient-held-" + tag).c_str());
+  release = ::CreateEventW(nullptr, TRUE, FALSE, (L"qvclient-release-" + tag).c_str());
+  std::wstring line = L"\"" + std::wstring(holder) + L"\" qvclient-held-" + tag + L" qvclient-release-" + tag;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(holder, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  holderProcess = pi.hProcess;
+}
+
+LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kDone) {
+    auto outcome = qc::TakeOutcome(lParam);
+    if (abandoned) Print(L"message after abandon");
+    if (!abandoned && wParam == run.Id()) posted = std::move(outcome), ::PostQuitMessage(0);
+  } else if (message == WM_TIMER && abandoned && wParam == 1) {
+    ::PostQuitMessage(0);
+  } else if (message == WM_TIMER && abandon && !abandoned && ::FindWindowW(nullptr, abandon)) {
+    run.Abandon();
+    abandoned = true;
+    Print(L"abandoned");
+    ::SetTimer(w, 1, 1000, nullptr);
+  } else if (message == WM_TIMER && holder && !held && QuorvelRunning()) {
+    StartHolder();
+  } else if (message == WM_TIMER && held && !announced && ::WaitForSingleObject(held, 0) == WAIT_OBJECT_0) {
+    announced = true;
+    Print(L"held");
+  } else if (message == WM_TIMER && announced && !released && !QuorvelRunning()) {
+    released = ::SetEvent(release);
+  } else {
+    return ::DefWindowProcW(w, message, wParam, lParam);
+  }
+  return 0;
+}
+
+DWORD WINAPI Probe(void*) {
+  for (; !stop; ::Sleep(100), ++probes) {
+    const ULONGLONG t0 = ::GetTickCount64();
+    DWORD_PTR result = 0;
+    const bool answered = ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) &&
+                          ::GetTickCount64() - t0 <= 1000;
+    // Once the run is over the main thread waits for this one and answers no more.
+    if (!answered && !stop) ++late;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  bool async = false;
+  int i = 1;
+  for (; i < argc && argv[i][0] == L'-'; ++i) {
+    async = async || std::wcscmp(argv[i], L"--async") == 0;
+    if (std::wcscmp(argv[i], L"--abandon") == 0 && i + 1 < argc) abandon = argv[++i];
+    if (std::wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) holder = argv[++i];
+  }
+  const bool sheet = argc - i == 3 && std::wcscmp(argv[i + 1], L"sheet") == 0;
+  if (!sheet && !(argc - i == 4 && std::wcscmp(argv[i + 1], L"wizard") == 0)) return 2;
+  const std::wstring_view helper = argv[i], argument = argv[i + 2];
+  const auto type = static_cast<qc::ObjectType>(sheet ? 0 : std::wcstol(argv[i + 3], nullptr, 10));
+
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = WindowProc;
+  wc.lpszClassName = L"qvclient_driver";
+  ::RegisterClassW(&wc);
+  window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  HANDLE prober = ::CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr);
+  qc::Outcome outcome;
+  if (!async) {
+    outcome = sheet ? qc::RunPropertySheet(helper, argument) : qc::RunCreateWizard(helper, argument, type);
+  } else if (const HRESULT hr = sheet ? qc::StartPropertySheet(window, kDone, helper, argument, run)
+                                      : qc::StartCreateWizard(window, kDone, helper, argument, type, run);
+             FAILED(hr)) {
+    outcome.code = hr;
+  } else {
+    ::SetTimer(window, 2, 100, nullptr);
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    if (posted) outcome = *posted;
+  }
+  stop = true;
+  ::WaitForSingleObject(prober, INFINITE);
+  if (release) ::SetEvent(release), ::WaitForSingleObject(holderProcess, 10000);
+  if (!abandoned) {
+    wchar_t code[16];
+    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(outcome.code));
+    const wchar_t* names[] = {L"Unchanged", L"Changed",  L"BindFailed", L"Created", L"CreatedNamesUnknown",
+                              L"Cancelled", L"Failed", L"Refused",    L"Error"};
+    Print(L"outcome: " + std::wstring(names[static_cast<int>(outcome.result)]) + L" " + code);
+    if (outcome.result == qc::Result::Created)
+      Print(L"names: " + outcome.created.distinguishedName + L"|" + outcome.created.name + L"|" +
+            outcome.created.samAccountName);
+    Print(L"reason: " + outcome.reason);
+  }
+  Print(L"probes: " + std::to_wstring(probes.load()) + L" late: " + std::to_wstring(late.load()));
+  return 0;
+}
