@@ -3,9 +3,10 @@
 // Every job runs quorvel.exe asynchronously; the window keeps working while a sheet
 // or a wizard is up, and the status line tells how each run ended.
 //
-//   qvconsole.exe [/quorvel:PATH] [/objects:FILE]
+//   qvconsole.exe [/quorvel:PATH] [/objects:FILE] [/log:FILE]
 //
 // PATH defaults to quorvel.exe beside this program; FILE to objects.txt beside it.
+// /log: appends every status line to a file, in UTF-8 (for scripts).
 // FILE holds one object a line, "kind<TAB>distinguished name" (kind: user, group,
 // computer or ou), in UTF-8; '#' starts a comment line.
 #include "quorvel_client.h"
@@ -43,7 +44,7 @@ struct Job {
 };
 
 struct Console {
-  std::wstring helper;
+  std::wstring helper, log;
   std::vector<Object> objects;
   HWND window = nullptr, list = nullptr, status = nullptr;
   HWND buttons[4] = {};
@@ -120,7 +121,25 @@ std::vector<Object> LoadObjects(const std::wstring& file, std::wstring& error) {
   return objects;
 }
 
-void SetStatus(const std::wstring& text) { ::SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str())); }
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+void SetStatus(const std::wstring& text) {
+  ::SendMessageW(g.status, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  if (g.log.empty()) return;
+  HANDLE file = ::CreateFileW(g.log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::string line = Narrow(text) + "\n";
+  DWORD written = 0;
+  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
 
 void AddRow(const Object& o) {
   std::wstring name = DisplayName(o.dn);
@@ -286,6 +305,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       const std::wstring arg = argv[i];
       if (arg.rfind(L"/quorvel:", 0) == 0) g.helper = arg.substr(9);
       else if (arg.rfind(L"/objects:", 0) == 0) objectsFile = arg.substr(9);
+      else if (arg.rfind(L"/log:", 0) == 0) g.log = arg.substr(5);
     }
     ::LocalFree(argv);
   }
