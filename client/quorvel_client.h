@@ -29,7 +29,8 @@ enum class Result : int {
   Changed,     // a page applied a change (exit 1)
   BindFailed,  // the object could not be bound; code is the bind's HRESULT
   // The creation wizard.
-  Created,              // created; created holds the names this run published
+  Created,              // created; created holds the names this run published. code is 0, or
+                        // the failure of reading a name (that name is then empty)
   CreatedNamesUnknown,  // created (exit 0), but no record of this run could be read
   Cancelled,            // the person cancelled (exit 1)
   Failed,               // the wizard, or the directory, failed; code is its HRESULT

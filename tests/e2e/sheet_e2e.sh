@@ -243,5 +243,42 @@ run first-edit 0x00000001 "LDAP://$group" first_edit
 run two-levels 0x00000000 "LDAP://$group" two_levels
 QUORVEL_STANDIN_MALFORMED=$faults run malformed 0x00000000 "LDAP://$group" malformed
 
+# --- the client library (issue 11): the sheet run by client/ through qvclient_driver ---
+# client NAME EXPECTED-LINE DRIVE PATH [OPTIONS]: the driver's output must hold the line,
+# and the caller's window must have answered every probe within 1 s.
+client() {
+  local name=$1 expected=$2 drive=$3 path=$4; shift 4
+  if [ "$only" != "  " ] && [[ "$only" != *" client-$name "* ]]; then return; fi
+  local out; out=$(mktemp)
+  timeout 90 wine "$(winpath "$build/tests/client/qvclient_driver.exe")" "$@" "$(winpath "$build/app/quorvel.exe")" \
+    sheet "$path" >"$out" 2>/dev/null &
+  launcher_pid=$!
+  local problem=""
+  "$drive" "client-$name" || problem="driving failed"
+  wait "$launcher_pid"
+  local got; got=$(tr -d '\r' <"$out"); rm -f "$out"
+  grep -qx "$expected" <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
+  grep -q "^probes: $min_probes[0-9]* late: 0$" <<<"$got" || problem="$problem; the caller's window did not answer in time"
+  grep -q 'message after abandon' <<<"$got" && problem="$problem; an outcome was posted after Abandon"
+  if [ -n "$problem" ]; then echo "FAILED client-$name: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok client-$name"; passed=$((passed + 1)); fi
+}
+# The run is let go while the sheet is up: the sheet stays, and closes as usual.
+abandon_sheet() {
+  local win i; win=$(window "$caption") || return 1
+  for i in $(seq 50); do kill -0 "$launcher_pid" 2>/dev/null || break; sleep 0.2; done
+  ! kill -0 "$launcher_pid" 2>/dev/null || { say "$1" "the driver did not end"; return 1; }
+  [ "$(xdotool getwindowname "$win" 2>/dev/null)" = "$caption" ] || { say "$1" "the sheet went with the run"; return 1; }
+  keys "$win" Return; gone "$win"
+}
+client_edit() { sleep 1; edit_then "$1" Return "Client edit at $(date +%s)"; }
+min_probes=''
+client unchanged "outcome: Unchanged 0x00000000" close_untouched "LDAP://$group"
+client bind-failed "outcome: BindFailed 0x80072030" none "LDAP://CN=Nobody,$staff"
+client abandon "abandoned" abandon_sheet "LDAP://$group" --async --abandon
+# Asynchronous, a sheet open for seconds: its every probe answered (at least ten of them).
+min_probes='[1-9]'
+client changed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --async
+
 echo "$passed passed, $failures failed in $(($(date +%s) - started)) s"
 [ "$failures" -eq 0 ]
