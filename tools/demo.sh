@@ -64,17 +64,24 @@ ended() {
   return 1
 }
 lines() { wc -l <"$log" 2>/dev/null || echo 0; }
-# shoot FILE WIN...: the screen area the windows cover, in one photograph.
+# shoot FILE WIN...: the windows, bottom to top, in one photograph, on a plain
+# background where none of them covers the screen (Xvfb's own root is black).
 shoot() {
   local file=$1; shift
-  local x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT SCREEN WINDOW
+  local x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT SCREEN WINDOW w i=0 parts=()
   for w in "$@"; do
     eval "$(xdotool getwindowgeometry --shell "$w")"
     ((X < x0)) && x0=$X; ((Y < y0)) && y0=$Y
     ((X + WIDTH > x1)) && x1=$((X + WIDTH)); ((Y + HEIGHT > y1)) && y1=$((Y + HEIGHT))
   done
-  import -window root -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$file" &&
+  for w in "$@"; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    import -window "$w" "$out/part$i.png" || return 1
+    parts+=("$out/part$i.png" -geometry "+$((X - x0))+$((Y - y0))" -composite); i=$((i + 1))
+  done
+  convert -size "$((x1 - x0))x$((y1 - y0))" xc:'#6d8fb3' "${parts[@]}" "$file" &&
     echo "screenshot: build/demo/$(basename "$file")"
+  rm -f "$out"/part*.png
 }
 key() { xdotool windowfocus --sync "$1" 2>/dev/null || true; shift; xdotool key "$@"; }
 
@@ -88,6 +95,8 @@ fi
 if ! win=$(timeout 60 xdotool search --sync --name '^Sample console' | head -1); then
   echo "demo: the console did not appear" >&2; exit 1
 fi
+# Where the sheet, which opens at the screen's corner, leaves the console's list in sight.
+xdotool windowmove --sync "$win" 360 120 2>/dev/null || xdotool windowmove "$win" 360 120 || true
 sleep 0.5
 # The sales group is the first row, selected: Properties.
 from=$(($(lines) + 1))

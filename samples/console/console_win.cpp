@@ -329,8 +329,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   cls.lpszClassName = L"QuorvelSampleConsole";
   if (!::RegisterClassExW(&cls)) return 1;
   const wchar_t* title = sizeof(void*) == 4 ? L"Sample console (x86)" : L"Sample console (x86-64)";
-  HWND window = ::CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW, 24, 24, 720, 300, nullptr,
-                                  nullptr, instance, nullptr);
+  HWND window = ::CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  720, 300, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   SetStatus(error.empty() ? L"Quorvel: " + g.helper : error);
   ::ShowWindow(window, show);
