@@ -193,19 +193,23 @@ void Start(int command) {
     SetStatus(L"Select an object first.");
     return;
   }
-  qc::Run run;
-  std::wstring what, kind;
-  HRESULT hr;
-  if (command == kProperties) {
-    what = L"Properties of " + DisplayName(o->dn);
-    hr = qc::StartPropertySheet(g.window, kRunEnded, g.helper, L"LDAP://" + o->dn, run);
-  } else {
-    const int type = command - kNewUser;
-    const std::wstring container = ContainerOf(*o);
-    kind = kKinds[type];
-    what = L"New " + kind + L" in " + DisplayName(container);
-    hr = qc::StartCreateWizard(g.window, kRunEnded, g.helper, container, static_cast<qc::ObjectType>(type), run);
+  const int type = command - kNewUser;
+  const std::wstring container = ContainerOf(*o);
+  const std::wstring kind = command == kProperties ? L"" : kKinds[type];
+  const std::wstring what =
+      command == kProperties ? L"Properties of " + DisplayName(o->dn) : L"New " + kind + L" in " + DisplayName(container);
+  // The same job twice would only stack a second window over the first.
+  for (const auto& job : g.jobs) {
+    if (job.second.what == what) {
+      SetStatus(what + L": already open in quorvel.");
+      return;
+    }
   }
+  qc::Run run;
+  const HRESULT hr =
+      command == kProperties
+          ? qc::StartPropertySheet(g.window, kRunEnded, g.helper, L"LDAP://" + o->dn, run)
+          : qc::StartCreateWizard(g.window, kRunEnded, g.helper, container, static_cast<qc::ObjectType>(type), run);
   if (FAILED(hr)) {
     SetStatus(what + L": could not start (" + HexCode(hr) + L").");
     return;

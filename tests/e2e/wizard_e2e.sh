@@ -234,6 +234,14 @@ status_line() {  # LOG LINE: the console wrote LINE
   local _; for _ in $(seq 150); do grep -qxF "$2" "$1" 2>/dev/null && return 0; sleep 0.2; done
   problem="$problem; no status \"$2\" (had: $(tr '\n' '|' <"$1" 2>/dev/null))"; return 1
 }
+press() {  # WIN KEY LOG LINE: the key again until the console says LINE (a key can come before the focus)
+  local _ i
+  for i in 1 2 3; do
+    xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"
+    for _ in $(seq 25); do grep -qxF "$4" "$3" 2>/dev/null && return 0; sleep 0.2; done
+  done
+  problem="$problem; $2 did nothing (had: $(tr '\n' '|' <"$3" 2>/dev/null))"; return 1
+}
 console() {
   local exe="$build/samples/console/qvconsole.exe" bits=x86-64 reason log win pid
   if reason=$("$tools/wine32.sh"); then
@@ -245,12 +253,12 @@ console() {
   timeout 120 wine "$(winpath "$exe")" "/quorvel:$helper" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
   if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
     # The sales group is selected at the start.
-    xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+p
-    if sheet=$(timeout 40 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
+    press "$win" alt+p "$log" "Properties of Sales Team: open in quorvel."
+    if sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
       sleep 0.5; xdotool windowfocus --sync "$sheet" 2>/dev/null; xdotool key Escape
       status_line "$log" "Properties of Sales Team: closed, nothing changed."
     else problem="$problem; no sheet"; fi
-    xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+g
+    press "$win" alt+g "$log" "New group in Staff: open in quorvel."
     fill "console-$bits" group "Console Group" congroup Return || problem="$problem; no wizard"
     status_line "$log" "New group in Staff: created Console Group (congroup), CN=Console Group,$staff"
     xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
