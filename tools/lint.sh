@@ -7,7 +7,7 @@ build=$(cd "${1:?native build folder}" && pwd)
 src=$(cd "$(dirname "$0")/.." && pwd)
 cd "$src"
 mapfile -t files < <(git ls-files -co --exclude-standard 'app/*.cpp' 'propsheet/*.cpp' 'createwiz/*.cpp' \
-  'util/*.cpp' 'platform/*.cpp' 'platform/**/*.cpp' | grep -v '_win\.cpp$' | grep -v '/win/' | sort -u |
+  'util/*.cpp' 'client/*.cpp' 'platform/*.cpp' 'platform/**/*.cpp' | grep -v '_win\.cpp$' | grep -v '/win/' | sort -u |
   while read -r f; do grep -q "\"$src/$f\"" "$build/compile_commands.json" && echo "$f"; done)
 [ ${#files[@]} -gt 0 ] || { echo "lint: no sources found in $build/compile_commands.json" >&2; exit 1; }
 echo "clang-tidy: ${#files[@]} files"

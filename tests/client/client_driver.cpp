@@ -1,17 +1,16 @@
 // qvclient_driver: the client library as the end-to-end scripts drive it.
-//   qvclient_driver [--async [--abandon | --hold HOLDER]] HELPER sheet ADSPATH
-//   qvclient_driver [--async [--hold HOLDER]] HELPER wizard DN TYPE
-// Prints, UTF-8, one item a line:
-//   outcome: RESULT 0xCODE
-//   names: DN|NAME|ACCOUNT                      (Created only)
-//   probes: N late: M   a second thread's SendMessageTimeout to the caller's window
-//                       every 100 ms while the run lasted; late ones took over 1 s
-//   reason: TEXT
-// --abandon: once a " - Properties" window is up the run is let go; prints
-//   "abandoned", and "message after abandon" should its outcome still arrive within 1 s.
-// --hold HOLDER: once a "New Object - " window is up, HOLDER (clipboard_holder.exe)
-//   keeps the clipboard open until the run ends; prints "held" when it does.
+//   qvclient_driver [--async] [--abandon CAPTION | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
+// Prints "outcome: RESULT 0xCODE", "names: DN|NAME|ACCOUNT" (Created only),
+// "probes: N late: M" (a second thread's SendMessageTimeout to the caller's window every
+// 100 ms of the run; late: over 1 s) and "reason: TEXT".
+// --abandon CAPTION (async): once a window of that caption is up, the run is let go;
+//   prints "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
+// --hold HOLDER (async): once quorvel.exe runs (the library has looked at the clipboard),
+//   HOLDER (clipboard_holder.exe) keeps the clipboard open until quorvel.exe has ended,
+//   so that its publication fails and the library reads what was there before; prints "held".
 #include "quorvel_client.h"
+
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
@@ -23,110 +22,73 @@ namespace qc = quorvel::client;
 namespace {
 
 constexpr UINT kDone = WM_APP + 1;
-constexpr UINT_PTR kPoll = 1, kAfterAbandon = 2;
+HWND window;
+qc::Run run;
+std::unique_ptr<qc::Outcome> posted;
+const wchar_t* abandon;
+bool abandoned, released;
+const wchar_t* holder;
+HANDLE held, release, holderProcess;
+std::atomic<bool> stop{false};
+std::atomic<int> probes{0}, late{0};
 
 void Print(const std::wstring& text) {
-  std::string utf8(static_cast<size_t>(text.size() * 3 + 1), '\0');
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(),
-                                      static_cast<int>(utf8.size()), nullptr, nullptr);
-  utf8.resize(static_cast<size_t>(n > 0 ? n : 0));
-  std::printf("%s\n", utf8.c_str());
+  std::printf("%ls\n", text.c_str());
   std::fflush(stdout);
 }
 
-const wchar_t* Name(qc::Result r) {
-  static const wchar_t* names[] = {L"Unchanged", L"Changed", L"BindFailed", L"Created", L"CreatedNamesUnknown",
-                                   L"Cancelled", L"Failed", L"Refused", L"Error"};
-  return names[static_cast<int>(r)];
-}
-
-struct Driver {
-  HWND window = nullptr;
-  qc::Run run;
-  std::unique_ptr<qc::Outcome> outcome;
-  bool abandon = false, abandoned = false, late = false;
-  const wchar_t* holder = nullptr;
-  HANDLE held = nullptr, release = nullptr, holderProcess = nullptr;
-  std::atomic<bool> stop{false};
-  std::atomic<int> probes{0}, lateProbes{0};
-} driver;
-
-// A top-level window whose title starts (or, with a leading '*', ends) with the text.
-bool WindowTitled(const wchar_t* pattern) {
-  struct Search {
-    const wchar_t* pattern;
-    bool found;
-  } search{pattern, false};
-  ::EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        wchar_t title[256] = {};
-        const size_t n = static_cast<size_t>(::GetWindowTextW(w, title, 256));
-        const bool suffix = s->pattern[0] == L'*';
-        const wchar_t* want = s->pattern + (suffix ? 1 : 0);
-        const size_t m = std::wcslen(want);
-        s->found = n >= m && std::wcsncmp(title + (suffix ? n - m : 0), want, m) == 0;
-        return !s->found;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+bool QuorvelRunning() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !found; more = ::Process32NextW(snapshot, &entry))
+    found = _wcsicmp(entry.szExeFile, L"quorvel.exe") == 0;
+  ::CloseHandle(snapshot);
+  return found;
 }
 
 void StartHolder() {
   const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
-  const std::wstring heldName = L"qvclient-held-" + tag, releaseName = L"qvclient-release-" + tag;
-  driver.held = ::CreateEventW(nullptr, TRUE, FALSE, heldName.c_str());
-  driver.release = ::CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
-  std::wstring line = L"\"" + std::wstring(driver.holder) + L"\" " + heldName + L" " + releaseName;
+  held = ::CreateEventW(nullptr, TRUE, FALSE, (L"qvclient-held-" + tag).c_str());
+  release = ::CreateEventW(nullptr, TRUE, FALSE, (L"qvclient-release-" + tag).c_str());
+  std::wstring line = L"\"" + std::wstring(holder) + L"\" qvclient-held-" + tag + L" qvclient-release-" + tag;
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (::CreateProcessW(driver.holder, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    ::CloseHandle(pi.hThread);
-    driver.holderProcess = pi.hProcess;
-    if (::WaitForSingleObject(driver.held, 10000) == WAIT_OBJECT_0) Print(L"held");
-  }
+  if (!::CreateProcessW(holder, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  holderProcess = pi.hProcess;
+  if (::WaitForSingleObject(held, 10000) == WAIT_OBJECT_0) Print(L"held");
 }
 
 LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kDone) {
     auto outcome = qc::TakeOutcome(lParam);
-    if (driver.abandoned) {
-      Print(L"message after abandon");
-    } else if (wParam == driver.run.Id()) {
-      driver.outcome = std::move(outcome);
-      ::PostQuitMessage(0);
-    }
-    return 0;
-  }
-  if (message == WM_TIMER && wParam == kPoll) {
-    if (driver.abandon && WindowTitled(L"* - Properties")) {
-      driver.run.Abandon();
-      driver.abandoned = true;
-      Print(L"abandoned");
-      ::KillTimer(w, kPoll);
-      ::SetTimer(w, kAfterAbandon, 1000, nullptr);
-    } else if (driver.holder && !driver.held && WindowTitled(L"New Object - ")) {
-      StartHolder();
-      ::KillTimer(w, kPoll);
-    }
-    return 0;
-  }
-  if (message == WM_TIMER && wParam == kAfterAbandon) {
+    if (abandoned) Print(L"message after abandon");
+    if (!abandoned && wParam == run.Id()) posted = std::move(outcome), ::PostQuitMessage(0);
+  } else if (message == WM_TIMER && abandoned && wParam == 1) {
     ::PostQuitMessage(0);
-    return 0;
+  } else if (message == WM_TIMER && abandon && !abandoned && ::FindWindowW(nullptr, abandon)) {
+    run.Abandon();
+    abandoned = true;
+    Print(L"abandoned");
+    ::SetTimer(w, 1, 1000, nullptr);
+  } else if (message == WM_TIMER && holder && !held && QuorvelRunning()) {
+    StartHolder();
+  } else if (message == WM_TIMER && held && !released && !QuorvelRunning()) {
+    released = ::SetEvent(release);
+  } else {
+    return ::DefWindowProcW(w, message, wParam, lParam);
   }
-  return ::DefWindowProcW(w, message, wParam, lParam);
+  return 0;
 }
 
 DWORD WINAPI Probe(void*) {
-  while (!driver.stop) {
+  for (; !stop; ::Sleep(100), ++probes) {
     const ULONGLONG t0 = ::GetTickCount64();
     DWORD_PTR result = 0;
-    const bool answered = ::SendMessageTimeoutW(driver.window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
-    ++driver.probes;
-    if (!answered || ::GetTickCount64() - t0 > 1000) ++driver.lateProbes;
-    ::Sleep(100);
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) || ::GetTickCount64() - t0 > 1000)
+      ++late;
   }
   return 0;
 }
@@ -137,57 +99,48 @@ int wmain(int argc, wchar_t** argv) {
   bool async = false;
   int i = 1;
   for (; i < argc && argv[i][0] == L'-'; ++i) {
-    if (std::wcscmp(argv[i], L"--async") == 0) async = true;
-    if (std::wcscmp(argv[i], L"--abandon") == 0) driver.abandon = true;
-    if (std::wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) driver.holder = argv[++i];
+    async = async || std::wcscmp(argv[i], L"--async") == 0;
+    if (std::wcscmp(argv[i], L"--abandon") == 0 && i + 1 < argc) abandon = argv[++i];
+    if (std::wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) holder = argv[++i];
   }
   const bool sheet = argc - i == 3 && std::wcscmp(argv[i + 1], L"sheet") == 0;
-  const bool wizard = argc - i == 4 && std::wcscmp(argv[i + 1], L"wizard") == 0;
-  if (!sheet && !wizard) {
-    std::fputs("usage: qvclient_driver [--async [--abandon | --hold HOLDER]] HELPER sheet PATH | wizard DN TYPE\n",
-               stderr);
-    return 2;
-  }
+  if (!sheet && !(argc - i == 4 && std::wcscmp(argv[i + 1], L"wizard") == 0)) return 2;
   const std::wstring_view helper = argv[i], argument = argv[i + 2];
-  const auto type = static_cast<qc::ObjectType>(wizard ? std::wcstol(argv[i + 3], nullptr, 10) : 0);
+  const auto type = static_cast<qc::ObjectType>(sheet ? 0 : std::wcstol(argv[i + 3], nullptr, 10));
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = WindowProc;
   wc.lpszClassName = L"qvclient_driver";
   ::RegisterClassW(&wc);
-  driver.window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   HANDLE prober = ::CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr);
-
   qc::Outcome outcome;
   if (!async) {
     outcome = sheet ? qc::RunPropertySheet(helper, argument) : qc::RunCreateWizard(helper, argument, type);
+  } else if (const HRESULT hr = sheet ? qc::StartPropertySheet(window, kDone, helper, argument, run)
+                                      : qc::StartCreateWizard(window, kDone, helper, argument, type, run);
+             FAILED(hr)) {
+    outcome.code = hr;
   } else {
-    const HRESULT hr = sheet ? qc::StartPropertySheet(driver.window, kDone, helper, argument, driver.run)
-                             : qc::StartCreateWizard(driver.window, kDone, helper, argument, type, driver.run);
-    if (FAILED(hr)) {
-      outcome = {qc::Result::Error, hr, L"the start failed", {}};
-    } else {
-      if (driver.abandon || driver.holder) ::SetTimer(driver.window, kPoll, 100, nullptr);
-      MSG msg;
-      while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
-      if (driver.outcome) outcome = *driver.outcome;
-    }
+    ::SetTimer(window, 2, 100, nullptr);
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    if (posted) outcome = *posted;
   }
-  driver.stop = true;
+  stop = true;
   ::WaitForSingleObject(prober, INFINITE);
-  if (driver.release) {
-    ::SetEvent(driver.release);
-    ::WaitForSingleObject(driver.holderProcess, 10000);
-  }
-  if (!driver.abandoned) {
+  if (release) ::SetEvent(release), ::WaitForSingleObject(holderProcess, 10000);
+  if (!abandoned) {
     wchar_t code[16];
     std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(outcome.code));
-    Print(L"outcome: " + std::wstring(Name(outcome.result)) + L" " + code);
+    const wchar_t* names[] = {L"Unchanged", L"Changed",  L"BindFailed", L"Created", L"CreatedNamesUnknown",
+                              L"Cancelled", L"Failed", L"Refused",    L"Error"};
+    Print(L"outcome: " + std::wstring(names[static_cast<int>(outcome.result)]) + L" " + code);
     if (outcome.result == qc::Result::Created)
       Print(L"names: " + outcome.created.distinguishedName + L"|" + outcome.created.name + L"|" +
             outcome.created.samAccountName);
+    Print(L"reason: " + outcome.reason);
   }
-  Print(L"probes: " + std::to_wstring(driver.probes.load()) + L" late: " + std::to_wstring(driver.lateProbes.load()));
-  if (!driver.abandoned) Print(L"reason: " + outcome.reason);
+  Print(L"probes: " + std::to_wstring(probes.load()) + L" late: " + std::to_wstring(late.load()));
   return 0;
 }

@@ -14,18 +14,19 @@ const std::u16string kHelper = u"C:\\Program Files\\Tarnwick\\quorvel.exe";
 constexpr int kSheet = -100;  // a row for the property sheet, not the wizard
 
 TEST(ClientLines, FormedExactlyOrRefusedWithAReason) {
-  const std::u16string longPath(32766 - 12 - kHelper.size() - 3, u'x');
+  const std::u16string longPath(32766 - 12 - kHelper.size() - 3, u'x'), head = u"\"" + kHelper + u"\" ";
   struct Row {
     int line;
     std::u16string argument;
     int type;
     std::u16string text;     // the line formed, or
     std::u16string refusal;  // a part of the refusal
+    std::u16string helper = kHelper;
   } rows[] = {
-      {__LINE__, u"LDAP://CN=Sales Team,DC=x", kSheet, u"\"" + kHelper + u"\" /adproppage:LDAP://CN=Sales Team,DC=x", {}},
+      {__LINE__, u"LDAP://CN=Sales Team,DC=x", kSheet, head + u"/adproppage:LDAP://CN=Sales Team,DC=x", {}},
       // Nothing trimmed: blanks and a quote go in as given.
-      {__LINE__, u" LDAP://CN=a b\" ", kSheet, u"\"" + kHelper + u"\" /adproppage: LDAP://CN=a b\" ", {}},
-      {__LINE__, u"OU=Staff,DC=x", 2, u"\"" + kHelper + u"\" /adcreateobjwiz:OU=Staff,DC=x|2", {}},
+      {__LINE__, u" LDAP://CN=a b\" ", kSheet, head + u"/adproppage: LDAP://CN=a b\" ", {}},
+      {__LINE__, u"OU=Staff,DC=x", 2, head + u"/adcreateobjwiz:OU=Staff,DC=x|2", {}},
       {__LINE__, u"", kSheet, {}, u"path is empty"},
       {__LINE__, std::u16string(u"LDAP://a\0b", 10), kSheet, {}, u"zero unit"},
       {__LINE__, u"", 0, {}, u"name is empty"},
@@ -34,23 +35,19 @@ TEST(ClientLines, FormedExactlyOrRefusedWithAReason) {
       {__LINE__, u"ldap://OU=a,DC=x", 0, {}, u"without \"LDAP://\""},
       {__LINE__, u"OU=a", 3, {}, u"type 3 is none"},
       {__LINE__, u"OU=a", -1, {}, u"type -1 is none"},
-      {__LINE__, longPath, kSheet, u"\"" + kHelper + u"\" /adproppage:" + longPath, {}},
+      {__LINE__, longPath, kSheet, head + u"/adproppage:" + longPath, {}},
       {__LINE__, longPath + u"y", kSheet, {}, u"32767 units long"},
+      {__LINE__, u"LDAP://x", kSheet, {}, u"quorvel.exe is empty", u""},
+      {__LINE__, u"OU=a", 0, {}, u"double quote", u"C:\\a\"b.exe"},
+      {__LINE__, u"OU=a", 0, {}, u"zero unit", std::u16string(u"a\0", 2)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    const CommandLine got = row.type == kSheet ? PropertySheetLine(kHelper, row.argument)
-                                               : CreateWizardLine(kHelper, row.argument, row.type);
+    const CommandLine got = row.type == kSheet ? PropertySheetLine(row.helper, row.argument)
+                                               : CreateWizardLine(row.helper, row.argument, row.type);
     EXPECT_EQ(test::Printable(got.text), test::Printable(row.text));
-    if (row.refusal.empty()) {
-      EXPECT_EQ(test::Printable(got.refusal), "");
-    } else {
-      EXPECT_NE(got.refusal.find(row.refusal), std::u16string::npos) << test::Printable(got.refusal);
-    }
-  }
-  for (const std::u16string& helper : {std::u16string(), std::u16string(u"C:\\a\"b.exe"), std::u16string(u"a\0", 2)}) {
-    SCOPED_TRACE(test::Printable(helper));
-    EXPECT_NE(PropertySheetLine(helper, u"LDAP://x").refusal.find(u"path of quorvel.exe"), std::u16string::npos);
+    EXPECT_EQ(got.refusal.empty(), row.refusal.empty()) << test::Printable(got.refusal);
+    EXPECT_NE(got.refusal.find(row.refusal), std::u16string::npos) << test::Printable(got.refusal);
   }
 }
 

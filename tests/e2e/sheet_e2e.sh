@@ -275,7 +275,7 @@ client_edit() { sleep 1; edit_then "$1" Return "Client edit at $(date +%s)"; }
 min_probes=''
 client unchanged "outcome: Unchanged 0x00000000" close_untouched "LDAP://$group"
 client bind-failed "outcome: BindFailed 0x80072030" none "LDAP://CN=Nobody,$staff"
-client abandon "abandoned" abandon_sheet "LDAP://$group" --async --abandon
+client abandon "abandoned" abandon_sheet "LDAP://$group" --async --abandon "$caption"
 # Asynchronous, a sheet open for seconds: its every probe answered (at least ten of them).
 min_probes='[1-9]'
 client changed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --async
