@@ -1,11 +1,11 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows fuzz-build fuzz lint test test-native test-windows demo clean bench soak
+.PHONY: all bootstrap native sanitize windows windows-x86 fuzz-build fuzz lint test test-native test-windows demo clean bench soak
 
 # Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
 FUZZ_SECONDS ?= 60
 FUZZ_TEST_SECONDS ?= 5
 
-all: native windows
+all: native windows windows-x86
 
 bootstrap:
 	@tools/bootstrap.sh
@@ -32,15 +32,20 @@ windows: bootstrap
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows
 
+# The console's own bitness: the client library and the sample console only.
+windows-x86: bootstrap
+	cmake --preset windows-x86 >/dev/null
+	cmake --build --preset windows-x86
+
 test-native: native
 	ctest --preset native
 
-test-windows: windows
+test-windows: windows windows-x86
 	ctest --preset windows
 
 # Every test: the portable core natively, again under the sanitizers, each fuzz
 # target briefly, then the Windows build under Wine.
-test: native sanitize fuzz-build windows
+test: native sanitize fuzz-build windows windows-x86
 	ctest --preset native
 	tools/lint.sh build/native
 	ctest --preset sanitize
@@ -57,8 +62,8 @@ SOAK_RUNS ?= 200
 soak: windows
 	tools/soak.sh build/windows $(SOAK_RUNS)
 
-demo: windows
-	tools/demo.sh build/windows
+demo: windows windows-x86
+	tools/demo.sh build/windows build/windows-x86
 
 clean:
 	rm -rf build

@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
-# demo.sh BUILD_DIR: both jobs on the bundled demo directory. Starts a private slapd
-# with the demo data, registers the stand-in directory components in a demo prefix
-# and runs
-#   quorvel.exe /adproppage:LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com
-#   quorvel.exe /adcreateobjwiz:OU=Staff,DC=example,DC=com|0
-# With DISPLAY set the sheet and then the wizard appear there for a person to use;
-# without one they run under Xvfb: the sheet is photographed to build/demo/sheet.png
-# and closed with Cancel, the wizard is filled in for a new user Dana Park (dpark),
-# photographed to build/demo/wizard.png and finished. Prints each job's 32-bit exit
-# status, and after the wizard the record it left on the clipboard, decoded.
+# demo.sh BUILD_DIR [X86_BUILD_DIR]: the sample console (samples/console) on the
+# bundled demo directory, running quorvel.exe through the client library. Starts a
+# private slapd with the demo data, registers the stand-in directory components in
+# a demo prefix and starts the console: its x86 build from X86_BUILD_DIR when Wine
+# can run 32-bit programs here, otherwise the x86-64 build (the reason is printed).
+# With DISPLAY set the console appears there for a person to use; without one it
+# runs under Xvfb: Properties on the sales group, photographed with the console
+# behind to build/demo/sheet.png and closed with Cancel; New user, filled in for
+# Dana Park (dpark), photographed to build/demo/wizard.png and finished; then the
+# console with its status line to build/demo/console.png. Prints the console's
+# status lines, and after the wizard the record left on the clipboard, decoded.
 set -euo pipefail
 build=$(cd "${1:?build folder}" && pwd)
+x86=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 out="$here/../build/demo"; mkdir -p "$out"; out=$(cd "$out" && pwd)
 session="$build/demo-wine"; directory="$build/demo-slapd"
+
+console="$build/samples/console/qvconsole.exe"; bits=x86-64
+if reason=$("$here/wine32.sh"); then
+  if [ -n "$x86" ] && [ -f "$x86/samples/console/qvconsole.exe" ]; then
+    console="$(cd "$x86" && pwd)/samples/console/qvconsole.exe"; bits=x86
+  else
+    echo "32-bit console: skipped (no x86 build given: make windows-x86); the x86-64 console runs"
+  fi
+else
+  echo "32-bit console: skipped ($reason); the x86-64 build of the console runs instead"
+fi
 
 cleanup() {
   "$here/wine-session.sh" stop "$session" >/dev/null 2>&1 || true
@@ -27,60 +40,105 @@ server=$("$here/slapd.sh" start "$directory")
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-path='LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com'
-caption='SALES TEAM - Properties'
-echo "directory: ldap://$server/ (DC=example,DC=com)"
-echo "running: quorvel.exe /adproppage:$path"
-status_file=$(mktemp)
-# The console passes the switch unquoted: blanks after it belong to the path. Wine
-# would quote a word that holds blanks, so the tail goes as separate words.
-tail="/adproppage:$path"
-# shellcheck disable=SC2086
-wine "$(winpath "$build/tools/launcher/qvlaunch.exe")" \
-  "$(winpath "$build/app/quorvel.exe")" $tail >"$status_file" 2>/dev/null &
-launcher=$!
-if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
-  if win=$(timeout 60 xdotool search --sync --name "^$caption\$" | head -1); then
-    sleep 1
-    import -window "$win" "$out/sheet.png" && echo "screenshot: build/demo/sheet.png"
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
-    xdotool key Escape
-  else
-    echo "demo: the sheet did not appear" >&2
-  fi
-else
-  echo "the sheet is on $QUORVEL_USE_DISPLAY; close it to end the demo"
-fi
-wait "$launcher" || true
-echo "exit status: $(tr -d '\r\n' <"$status_file")"
-
-container='OU=Staff,DC=example,DC=com'
-echo
-echo "running: quorvel.exe /adcreateobjwiz:$container|0"
 qvrecord() { wine "$(winpath "$build/tools/record/qvrecord.exe")" "$@" 2>/dev/null | tr -d '\r'; }
-# A record left from an earlier run must not pass for this one's.
+echo "directory: ldap://$server/ (DC=example,DC=com)"
+# A record left from an earlier run must not pass for this one's (the console
+# would say "names unknown"; the decoded record below would mislead).
 qvrecord --clear
-wine "$(winpath "$build/tools/launcher/qvlaunch.exe")" \
-  "$(winpath "$build/app/quorvel.exe")" "/adcreateobjwiz:$container|0" >"$status_file" 2>/dev/null &
-launcher=$!
-if [ -z "${QUORVEL_USE_DISPLAY:-}" ]; then
-  if win=$(timeout 60 xdotool search --sync --name '^New Object - user$' | head -1); then
-    sleep 0.5
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
-    xdotool type --delay 20 "Dana Park"
-    xdotool key Tab
-    xdotool type --delay 20 dpark
-    sleep 0.3
-    import -window "$win" "$out/wizard.png" && echo "screenshot: build/demo/wizard.png"
-    xdotool key Return
-  else
-    echo "demo: the wizard did not appear" >&2
-  fi
-else
-  echo "the wizard is on $QUORVEL_USE_DISPLAY; fill it in and press Finish (or Cancel)"
+
+log="$out/console.log"; rm -f "$log"
+echo "running the $bits console: qvconsole.exe /quorvel:$build/app/quorvel.exe"
+wine "$(winpath "$console")" "/quorvel:$(winpath "$build/app/quorvel.exe")" "/log:$(winpath "$log")" \
+  >/dev/null 2>&1 &
+console_pid=$!
+
+# The status lines the console has written since line FROM, once one of them
+# starts with PREFIX and says how the run ended.
+ended() {
+  local prefix=$1 from=$2
+  for _ in $(seq 300); do
+    if tail -n +"$from" "$log" 2>/dev/null | grep -v ': open in quorvel\.$' | grep -q "^$prefix"; then return 0; fi
+    sleep 0.1
+  done
+  echo "demo: no outcome for \"$prefix\" in the console's status line" >&2
+  return 1
+}
+lines() { wc -l <"$log" 2>/dev/null || echo 0; }
+# shoot FILE WIN...: the windows, bottom to top, in one photograph, on a plain
+# background where none of them covers the screen (Xvfb's own root is black).
+shoot() {
+  local file=$1; shift
+  local x0=100000 y0=100000 x1=0 y1=0 X Y WIDTH HEIGHT SCREEN WINDOW w i=0 parts=()
+  for w in "$@"; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    ((X < x0)) && x0=$X; ((Y < y0)) && y0=$Y
+    ((X + WIDTH > x1)) && x1=$((X + WIDTH)); ((Y + HEIGHT > y1)) && y1=$((Y + HEIGHT))
+  done
+  for w in "$@"; do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    import -window "$w" "$out/part$i.png" || return 1
+    parts+=("$out/part$i.png" -geometry "+$((X - x0))+$((Y - y0))" -composite); i=$((i + 1))
+  done
+  convert -size "$((x1 - x0))x$((y1 - y0))" xc:'#6d8fb3' "${parts[@]}" "$file" &&
+    echo "screenshot: build/demo/$(basename "$file")"
+  rm -f "$out"/part*.png
+}
+key() { xdotool windowfocus --sync "$1" 2>/dev/null || true; shift; xdotool key "$@"; }
+# press WIN KEY LINE: the key again until the console says LINE (a key can come before the focus).
+press() {
+  local _ i
+  for i in 1 2 3; do
+    key "$1" "$2"
+    for _ in $(seq 25); do grep -qxF "$3" "$log" 2>/dev/null && return 0; sleep 0.2; done
+  done
+  echo "demo: $2 did nothing in the console" >&2
+}
+
+if [ -n "${QUORVEL_USE_DISPLAY:-}" ]; then
+  echo "the console is on $QUORVEL_USE_DISPLAY; close it to end the demo"
+  wait "$console_pid" || true
+  echo "console's status lines:"; sed 's/^/  /' "$log" 2>/dev/null || true
+  exit 0
 fi
-wait "$launcher" || true
-echo "exit status: $(tr -d '\r\n' <"$status_file")"
+
+if ! win=$(timeout 60 xdotool search --sync --name '^Sample console' | head -1); then
+  echo "demo: the console did not appear" >&2; exit 1
+fi
+# Where the sheet, which opens at the screen's corner, leaves the console's list in sight.
+xdotool windowmove --sync "$win" 360 120 2>/dev/null || xdotool windowmove "$win" 360 120 || true
+sleep 0.5
+# The sales group is the first row, selected: Properties.
+from=$(($(lines) + 1))
+press "$win" alt+p "Properties of Sales Team: open in quorvel."
+caption='SALES TEAM - Properties'
+if sheet=$(timeout 60 xdotool search --sync --name "^$caption\$" | head -1); then
+  sleep 1
+  shoot "$out/sheet.png" "$win" "$sheet"
+  key "$sheet" Escape
+  ended "Properties of Sales Team" "$from" || true
+else
+  echo "demo: the sheet did not appear" >&2
+fi
+
+# A new user beside the selected group, in OU=Staff.
+from=$(($(lines) + 1))
+press "$win" alt+u "New user in Staff: open in quorvel."
+if wizard=$(timeout 60 xdotool search --sync --name '^New Object - user$' | head -1); then
+  sleep 0.5
+  xdotool windowfocus --sync "$wizard" 2>/dev/null || true
+  xdotool type --delay 20 "Dana Park"
+  xdotool key Tab
+  xdotool type --delay 20 dpark
+  sleep 0.3
+  shoot "$out/wizard.png" "$win" "$wizard"
+  xdotool key Return
+  ended "New user in Staff" "$from" && sleep 0.5 && shoot "$out/console.png" "$win"
+else
+  echo "demo: the wizard did not appear" >&2
+fi
+echo "console's status lines:"
+sed 's/^/  /' "$log" 2>/dev/null || true
 echo "record on the clipboard (tarnwick.adcreateobjwiz.clip):"
 qvrecord | sed 's/^/  /'
-rm -f "$status_file"
+key "$win" alt+F4
+timeout 20 tail --pid="$console_pid" -f /dev/null || echo "demo: the console did not close" >&2

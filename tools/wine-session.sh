@@ -61,7 +61,7 @@ wine reg add "$aedebug" /v Debugger /t REG_SZ /d 'C:\windows\system32\quorvel-no
 # and captions itself. Only these: with every program unmanaged, the registrations
 # and the first sheet of a fresh prefix failed now and then. A person's own display
 # keeps its window manager.
-for program in quorvel.exe propsheet_sheet_test.exe standins_extension_test.exe; do
+for program in quorvel.exe qvconsole.exe propsheet_sheet_test.exe standins_extension_test.exe; do
   key="HKCU\\Software\\Wine\\AppDefaults\\$program\\X11 Driver"
   if [ -n "${QUORVEL_USE_DISPLAY:-}" ]; then
     wine reg delete "$key" /v Managed /f >/dev/null 2>&1 || true

@@ -1,5 +1,6 @@
 // What a loader and an administrator see of quorvel.exe without running it: the
-// PE header flags, the imports, the manifest, the icons and the version resource.
+// PE header flags, the imports, the manifest, the icons and the version resource;
+// and the header flags and imports of the sample console in both its bitnesses.
 #include "platform/wintypes.h"
 #include "res/resource.h"
 
@@ -43,10 +44,17 @@ class PeImage {
   const IMAGE_NT_HEADERS64* Nt() const {
     return At<IMAGE_NT_HEADERS64>(static_cast<std::size_t>(At<IMAGE_DOS_HEADER>(0)->e_lfanew));
   }
+  // The header fields that PE32 and PE32+ keep at the same offsets are read
+  // through Nt(); the data directories move, and come from here.
+  IMAGE_DATA_DIRECTORY Directory(int index) const {
+    if (Nt()->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) return Nt()->OptionalHeader.DataDirectory[index];
+    const auto* nt32 = At<IMAGE_NT_HEADERS32>(static_cast<std::size_t>(At<IMAGE_DOS_HEADER>(0)->e_lfanew));
+    return nt32 ? nt32->OptionalHeader.DataDirectory[index] : IMAGE_DATA_DIRECTORY{};
+  }
   // Names of the DLLs in the import directory, lower-cased.
   std::vector<std::string> ImportedDlls() const {
     std::vector<std::string> names;
-    const IMAGE_DATA_DIRECTORY& dir = Nt()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     for (DWORD rva = dir.VirtualAddress; rva != 0; rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
       const auto* desc = At<IMAGE_IMPORT_DESCRIPTOR>(FileOffset(rva));
       if (!desc || desc->Name == 0) break;
@@ -62,7 +70,7 @@ class PeImage {
   // The load configuration's size field and DependentLoadFlags (byte 78), when the
   // image has a load configuration large enough to hold the flags.
   bool DependentLoadFlags(WORD& flags) const {
-    const IMAGE_DATA_DIRECTORY& dir = Nt()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    const IMAGE_DATA_DIRECTORY dir = Directory(IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG);
     if (dir.VirtualAddress == 0 || dir.Size < 80) return false;
     const std::size_t at = FileOffset(dir.VirtualAddress);
     const auto* size = At<DWORD>(at);
@@ -116,9 +124,7 @@ TEST(QuorvelBinary, DependentLoadFlagLimitsImportsToTheSystemFolder) {
   EXPECT_EQ(flags, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
-  const PeImage image(QuorvelExe());
-  ASSERT_TRUE(image.Valid());
+void ExpectOnlyPlatformDlls(const PeImage& image) {
   const std::vector<std::string> dlls = image.ImportedDlls();
   ASSERT_FALSE(dlls.empty());
   const std::vector<std::string> platform = {
@@ -128,6 +134,43 @@ TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
     const bool known = std::find(platform.begin(), platform.end(), dll) != platform.end() ||
                        dll.rfind("api-ms-win-", 0) == 0;
     EXPECT_TRUE(known) << dll << " is not a platform DLL";
+  }
+}
+
+TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
+  const PeImage image(QuorvelExe());
+  ASSERT_TRUE(image.Valid());
+  ExpectOnlyPlatformDlls(image);
+}
+
+// The console's x86 build is checked here even where Wine cannot run it.
+TEST(ConsoleBinary, BothBitnessesAreGuiProgramsWithAslrAndNxAndPlatformDllsOnly) {
+  struct Row {
+    int line;
+    const wchar_t* variable;
+    WORD machine, magic;
+    bool highEntropy;
+  };
+  const Row rows[] = {
+      {__LINE__, L"QUORVEL_CONSOLE_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false},
+      {__LINE__, L"QUORVEL_CONSOLE_X64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "row of line " << row.line);
+    const wchar_t* path = _wgetenv(row.variable);
+    ASSERT_NE(path, nullptr);
+    const PeImage image(path);
+    ASSERT_TRUE(image.Valid()) << "cannot read the console at " << testing::PrintToString(std::wstring(path));
+    const IMAGE_NT_HEADERS64* nt = image.Nt();
+    EXPECT_EQ(nt->FileHeader.Machine, row.machine);
+    EXPECT_EQ(nt->OptionalHeader.Magic, row.magic);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    const WORD flags = nt->OptionalHeader.DllCharacteristics;
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+    EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+    EXPECT_EQ((flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) != 0, row.highEntropy);
+    EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
+    ExpectOnlyPlatformDlls(image);
   }
 }
 

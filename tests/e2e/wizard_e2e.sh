@@ -215,5 +215,47 @@ client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async -
   { echo "FAILED client-held: Held Group is not in slapd"; failures=$((failures + 1)); }
 client twins client_twins "Created 0x00000000" "CN=Twin One,$staff|Twin One|twinone" "$staff" 0 --async
 
+# --- the sample console: its buttons, the client's asynchronous runs and its status line ---
+# In the console's own bitness (x86) where Wine can run it, otherwise in x86-64.
+status_line() {  # LOG LINE: the console wrote LINE
+  local _; for _ in $(seq 150); do grep -qxF "$2" "$1" 2>/dev/null && return 0; sleep 0.2; done
+  problem="$problem; no status \"$2\" (had: $(tr '\n' '|' <"$1" 2>/dev/null))"; return 1
+}
+press() {  # WIN KEY LOG LINE: the key again until the console says LINE (a key can come before the focus)
+  local _ i
+  for i in 1 2 3; do
+    xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"
+    for _ in $(seq 25); do grep -qxF "$4" "$3" 2>/dev/null && return 0; sleep 0.2; done
+  done
+  problem="$problem; $2 did nothing (had: $(tr '\n' '|' <"$3" 2>/dev/null))"; return 1
+}
+console() {
+  local exe="$build/samples/console/qvconsole.exe" bits=x86-64 reason log win pid
+  if reason=$("$tools/wine32.sh"); then
+    exe="${QUORVEL_X86_TREE:?}/samples/console/qvconsole.exe"; bits=x86
+  else
+    echo "skipped console-x86: $reason; the scenario runs with the x86-64 console"
+  fi
+  log=$(mktemp); problem=""
+  timeout 120 wine "$(winpath "$exe")" "/quorvel:$helper" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
+  if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
+    # The sales group is selected at the start.
+    press "$win" alt+p "$log" "Properties of Sales Team: open in quorvel."
+    if sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
+      sleep 0.5; xdotool windowfocus --sync "$sheet" 2>/dev/null; xdotool key Escape
+      status_line "$log" "Properties of Sales Team: closed, nothing changed."
+    else problem="$problem; no sheet"; fi
+    press "$win" alt+g "$log" "New group in Staff: open in quorvel."
+    fill "console-$bits" group "Console Group" congroup Return || problem="$problem; no wizard"
+    status_line "$log" "New group in Staff: created Console Group (congroup), CN=Console Group,$staff"
+    xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
+  else problem="$problem; no console window"; fi
+  wait "$pid" || problem="$problem; the console did not close"
+  rm -f "$log"
+  if [ -n "$problem" ]; then echo "FAILED console-$bits: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok console-$bits"; passed=$((passed + 1)); fi
+}
+console
+
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]
