@@ -34,7 +34,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 sheet='/adproppage:LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com'
 wizard='/adcreateobjwiz:OU=Staff,DC=example,DC=com|0'
-# run_once EXE STATUS TAIL...: "window end close" in microseconds; a run without a
+# run_once EXE STATUS TAIL...: "window end close cpu_window cpu_end" in microseconds
+# (bench/window_timer_win.cpp); a run without a
 # window, or with another exit status than STATUS, ends the benchmark.
 run_once() {
   local exe=$1 expected=$2 out; shift 2
@@ -43,7 +44,7 @@ run_once() {
   if [[ "$out" != *"status=$expected"* ]]; then
     echo "bench-window: $(basename "$exe") $*: ${out:-no output}, expected status $expected" >&2; exit 1
   fi
-  sed -E 's/.*window_us=([0-9]+) end_us=([0-9]+) close_us=([0-9]+).*/\1 \2 \3/' <<<"$out"
+  sed -E 's/.*window_us=([0-9]+) end_us=([0-9]+) close_us=([0-9]+) cpu_window_us=([0-9]+) cpu_end_us=([0-9]+).*/\1 \2 \3 \4 \5/' <<<"$out"
 }
 # The cancelled wizard answers S_FALSE, which quorvel.exe passes on as its status.
 # shellcheck disable=SC2086
@@ -66,29 +67,32 @@ for i in $(seq "$runs"); do
 done
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 python3 - "$reports/bench-window.json" "$results" "$load" "$(nproc)" <<'PY'
-import json, statistics, sys
+import json, os, statistics, sys
 out, path, load, cores = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+kinds = ("window", "end", "close", "cpu_window", "cpu_end")
 runs = {}
 for line in open(path):
-    job, program, window, end, close = line.split()
-    runs.setdefault(job, {}).setdefault(program, []).append((int(window) / 1e3, int(end) / 1e3, int(close) / 1e3))
-result = {"unit": "ms", "load_average": load, "cores": cores, "jobs": {}}
+    job, program, *times = line.split()
+    runs.setdefault(job, {}).setdefault(program, []).append(tuple(int(t) / 1e3 for t in times))
+result = {"unit": "ms", "load_average": load, "cores": cores, "nice": os.nice(0), "jobs": {}}
 for job, by_program in runs.items():
     entry = {"runs": len(by_program["quorvel"])}
     for program, samples in by_program.items():
-        for i, what in enumerate(("window", "end", "close")):
+        for i, what in enumerate(kinds):
             values = [s[i] for s in samples]
             entry["%s_%s_median" % (program, what)] = statistics.median(values)
             q = statistics.quantiles(values, n=4)
             entry["%s_%s_quartiles" % (program, what)] = [q[0], q[2]]
         entry["%s_runs" % program] = samples
-    for what in ("window", "end", "close"):
+    for what in kinds:
         entry["ratio_" + what] = entry["quorvel_%s_median" % what] / entry["host_%s_median" % what]
     result["jobs"][job] = entry
     print("bench-window: %s: to the window quorvel.exe %.1f ms, minimal host %.1f ms, ratio %.2f;"
-          " to the end %.1f / %.1f ms, ratio %.2f (medians of %d, load %s)"
+          " to the end %.1f / %.1f ms, ratio %.2f; processor time to the window %.0f / %.0f ms"
+          " (medians of %d, load %s)"
           % (job, entry["quorvel_window_median"], entry["host_window_median"], entry["ratio_window"],
-             entry["quorvel_end_median"], entry["host_end_median"], entry["ratio_end"], entry["runs"], load))
+             entry["quorvel_end_median"], entry["host_end_median"], entry["ratio_end"],
+             entry["quorvel_cpu_window_median"], entry["host_cpu_window_median"], entry["runs"], load))
 json.dump(result, open(out, "w"), indent=2)
 PY
 rm -f "$results"
