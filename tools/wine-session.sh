@@ -69,13 +69,7 @@ for program in quorvel.exe propsheet_sheet_test.exe standins_extension_test.exe;
     wine reg add "$key" /v Managed /d N /f >/dev/null 2>&1
   fi
 done
-# Keep one server for the whole run; every later process joins it. Debian's wrapper
-# starts every server with -p0: the one the commands above started ends once idle,
-# and while it lives no other can start. Without the wait the persistent server
-# came up only now and then, and every later wine command booted the prefix's
-# services again (some 0.3 s of its time, and load for the whole machine).
-wineserver -w
-setsid wineserver -p </dev/null >/dev/null 2>&1 ||
-  echo "wine-session: the persistent wineserver did not start" >&2
+# Keep one server for the whole run; every later process joins it.
+setsid wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 echo "wine session on display $DISPLAY, prefix $WINEPREFIX"
