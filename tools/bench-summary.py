@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """bench-summary.py REPORTS: ratios to the baselines and growth, from the JSON that
-tools/bench.sh leaves in REPORTS, into bench-summary.txt and bench-summary.json.
+tools/bench.sh leaves in REPORTS, into bench-summary.txt and bench-summary.json:
+the native benchmarks, the start-up to exit, and the time to the first window.
 
 Benchmark names are <group>/<kind>/<case>/<size>; each case is compared with the
 case "baseline" of the same group, kind and size. Growth is the time at the largest
@@ -78,6 +79,27 @@ def main():
         lines.append("quorvel.exe: %d bytes" % s["quorvel_exe_bytes"])
     else:
         lines.append("start-up: not measured")
+    summary["window"] = None
+    window = os.path.join(reports, "bench-window.json")
+    if os.path.exists(window):
+        w = json.load(open(window))
+        summary["window"] = {"load_average": w["load_average"], "cores": w["cores"], "jobs": {}}
+        lines.append("time to the first window under Wine, quorvel.exe against the minimal host (medians of %d"
+                     " alternating runs, load average %s on %d cores; goal: ratio at most 1.10):"
+                     % (min(j["runs"] for j in w["jobs"].values()), w["load_average"], w["cores"]))
+        for job in ("sheet", "wizard"):
+            j = w["jobs"].get(job)
+            if not j:
+                lines.append("  %-6s not measured" % job)
+                continue
+            summary["window"]["jobs"][job] = {k: v for k, v in j.items() if not k.endswith("_runs")}
+            for what, label in (("window", "to the window"), ("end", "to the end after cancel")):
+                ratio = j["ratio_" + what]
+                lines.append("  %-6s %-24s quorvel.exe %7.1f ms, minimal host %7.1f ms: ratio %.2f%s"
+                             % (job, label, j["quorvel_%s_median" % what], j["host_%s_median" % what], ratio,
+                                "" if ratio <= 1.10 else "  ABOVE 1.10"))
+    else:
+        lines.append("time to the first window: not measured")
     json.dump(summary, open(os.path.join(reports, "bench-summary.json"), "w"), indent=2)
     text = "\n".join(lines) + "\n"
     open(os.path.join(reports, "bench-summary.txt"), "w").write(text)

@@ -2,8 +2,9 @@
 # bench.sh [RUNS]: every benchmark, results in build/reports/: the Google Benchmark
 # programs of the native build (bench-variant.json, bench-fields.json), quorvel.exe's
 # start-to-exit time under Wine beside a do-nothing program (bench-startup.json),
-# and a summary of ratios and growth (bench-summary.txt, bench-summary.json).
-# RUNS is the number of start-up runs of each program (default 21).
+# the time to the sheet's and the wizard's window beside a minimal host of the
+# platform's calls (bench-window.json), and a summary of ratios and growth (bench-summary.txt, bench-summary.json).
+# RUNS is the number of start-up and window runs of each program (default 21).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 reports="$src/build/reports"; mkdir -p "$reports"
@@ -20,4 +21,5 @@ for program in bench_variant bench_fields; do
     --benchmark_out="$reports/bench-${program#bench_}.json" >"$reports/bench-${program#bench_}.log"
 done
 "$src/tools/bench-startup.sh" "$src/build/windows" "$runs"
+"$src/tools/bench-window.sh" "$src/build/windows" "$runs"
 python3 "$src/tools/bench-summary.py" "$reports"
