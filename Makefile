@@ -51,6 +51,7 @@ test: native sanitize fuzz-build windows windows-x86
 	ctest --preset sanitize
 	tools/run-fuzz.sh build/fuzz $(FUZZ_TEST_SECONDS)
 	ctest --preset windows
+	@tools/wine32.sh >/dev/null || echo "skipped: the x86 console's runs under Wine, x86-64 ran instead: $$(tools/wine32.sh)"
 
 # Benchmarks, never part of `make test`: JSON and a summary in build/reports/.
 bench: native windows
