@@ -1,15 +1,4 @@
-# Cross build for 64-bit Windows with Debian's posix-thread mingw-w64 g++.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows: quorvel.exe, its tests, the stand-ins, the x86-64 console.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(QUORVEL_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QUORVEL_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QUORVEL_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QUORVEL_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${QUORVEL_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# No MinGW runtime DLL may be needed beside the programs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
