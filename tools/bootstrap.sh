@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need from Debian's packages. Quick when
-# everything is there already: it only asks dpkg.
+# Installs what the build and the tests need from Debian's packages, and makes Wine
+# run 32-bit programs (the console's own bitness). Quick when everything is there
+# already: it only asks dpkg and looks at binfmt_misc.
 set -euo pipefail
 packages=(
   cmake make g++ python3
@@ -10,65 +11,110 @@ packages=(
   googletest libgmock-dev libgtest-dev libbenchmark-dev
   clang clang-tidy libclang-rt-14-dev
   slapd ldap-utils
+  wixl msitools osslsigncode zip
+  qemu-user-static
 )
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]; }
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+note="${XDG_CACHE_HOME:-$HOME/.cache}/quorvel/wine32-unavailable"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+unavailable() {
+  mkdir -p "$(dirname "$note")"
+  printf '%s\n' "$1" >"$note"
+  echo "bootstrap: $1; the x86 runs are skipped" >&2
+}
+
+# The kernel here runs no i386 ELF program, so Wine's 32-bit loader runs under QEMU's
+# user-mode emulator, registered for i386 ELF with F (the kernel opens the emulator
+# at registration, so it works in any mount namespace). Registration does not
+# survive a reboot and costs nothing to check, so it is checked every time. It must
+# come before wine32:i386: once that is installed, Debian's wine starts every
+# program through the 32-bit loader.
+binfmt=/proc/sys/fs/binfmt_misc
+register_emulator() {
+  [ -x /usr/bin/qemu-i386-static ] || return 1
+  [ -e "$binfmt/qemu-i386" ] && return 0
+  if [ ! -e "$binfmt/register" ]; then
+    $SUDO mount -t binfmt_misc binfmt_misc "$binfmt" 2>>"$log" || return 1
+  fi
+  # magic: ELF, 32-bit, little-endian, version 1, executable or shared object, machine 3 (i386)
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    $SUDO tee "$binfmt/register" >/dev/null 2>>"$log" || return 1
+  [ -e "$binfmt/qemu-i386" ]
+}
+
 missing=()
 for p in "${packages[@]}"; do
   installed "$p" || missing+=("$p")
 done
-# 32-bit Wine runs the console's x86 build. It is optional: Debian's i386 lists
-# may be unavailable, or hold older libraries than the amd64 ones installed from
-# the security list (multiarch needs equal versions). A failed attempt is noted
-# with its reason (tools/wine32.sh reads it) and not repeated for a day, so that
-# every make does not wait for the slow update again.
-wine32_note="${XDG_CACHE_HOME:-$HOME/.cache}/quorvel/wine32-unavailable"
-try_wine32=
-if installed wine32:i386; then
-  rm -f "$wine32_note"
-elif [ -z "$(find "$wine32_note" -mmin -1440 2>/dev/null)" ]; then
-  try_wine32=1
-fi
-if [ ${#missing[@]} -eq 0 ] && [ -z "$try_wine32" ]; then
+if [ ${#missing[@]} -eq 0 ] && installed wine32:i386; then
+  if register_emulator; then
+    rm -f "$note"
+  else
+    unavailable "the i386 emulator could not be registered with binfmt_misc: $(tail -1 "$log")"
+  fi
   exit 0
 fi
-SUDO=
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
-export DEBIAN_FRONTEND=noninteractive
-if [ -n "$try_wine32" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+# A failed attempt at wine32:i386 is not repeated for a day, so that every make does
+# not wait for the update again; tools/wine32.sh gives its reason.
+if [ ${#missing[@]} -eq 0 ] && [ -n "$(find "$note" -mmin -1440 2>/dev/null)" ]; then
+  exit 0
 fi
-# With i386 added, a list that fails to download makes the whole update exit
-# non-zero; the packages come from the lists it did get.
-update_log=$(mktemp)
-trap 'rm -f "$update_log" "$update_log.install"' EXIT
-$SUDO apt-get update -qq >"$update_log" 2>&1 || cat "$update_log" >&2
+
+# The emulator first, alone, so that it is registered before any i386 package
+# arrives (their maintainer scripts run i386 programs).
+if ! installed qemu-user-static; then
+  $SUDO apt-get update -qq >"$log" 2>&1 || cat "$log" >&2
+  $SUDO apt-get install -y -qq qemu-user-static >/dev/null
+fi
+want_wine32=
+if installed wine32:i386; then
+  register_emulator || unavailable "the i386 emulator could not be registered with binfmt_misc: $(tail -1 "$log")"
+elif register_emulator; then
+  want_wine32=1
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+else
+  unavailable "the i386 emulator could not be registered with binfmt_misc ($(id -un), $(tail -1 "$log" 2>/dev/null))"
+fi
+
+# A list that fails to download makes the update exit non-zero; the packages come
+# from the lists it did get. Debian's i386 security list has failed here for days,
+# so the i386 libraries come from the main suite only.
+$SUDO apt-get update -qq >"$log" 2>&1 || cat "$log" >&2
+
+if [ -n "$want_wine32" ]; then
+  # Multiarch needs a library's amd64 and i386 builds at one version. The security
+  # suite's amd64 builds have no i386 twin here, so for the libraries that must be
+  # twinned (Multi-Arch: same) that suite is preferred below the main suite. Limited
+  # to those packages, and never a downgrade: an installed newer build stays.
+  prefs=/etc/apt/preferences.d/quorvel-multiarch
+  list=$(ls /var/lib/apt/lists/*security*_binary-amd64_Packages* 2>/dev/null | head -1 || true)
+  if [ -n "$list" ]; then
+    names=$(/usr/lib/apt/apt-helper cat-file "$list" |
+      awk 'BEGIN { RS = "" } /\nMulti-Arch: same/ { match($0, /^Package: [^\n]+/); print substr($0, 10, RLENGTH - 9) }' |
+      sort -u | tr '\n' ' ')
+    printf 'Explanation: quorvel: i386 twins come from the main suite only\nPackage: %s\nPin: release l=Debian-Security\nPin-Priority: 100\n' \
+      "$names" | $SUDO tee "$prefs" >/dev/null
+  fi
+fi
+
+echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
+if [ -n "$want_wine32" ]; then
+  echo "bootstrap: installing ${missing[*]} wine32:i386"
+  # One transaction, so that apt chooses every twin's version at once.
+  if $SUDO apt-get install -y -q "${missing[@]}" wine32:i386 >"$log" 2>&1; then
+    rm -f "$note"
+    exit 0
+  fi
+  reason=$(grep -m3 -E '^ [a-z0-9.+-]+(:i386)? : |^E: ' "$log" | sed 's/  */ /g' | tr '\n' ';' || true)
+  unavailable "wine32:i386 is not installable: ${reason%;}"
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
-  # slapd must not ask for an administrator password; our directory is set up by the tests.
-  echo "slapd slapd/no_configuration boolean true" | $SUDO debconf-set-selections
   $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
-if [ -n "$try_wine32" ]; then
-  echo "bootstrap: trying the optional 32-bit Wine (wine32:i386)"
-  # --no-remove: never take wine64 or any other package away to make room.
-  if $SUDO apt-get install -y -q --no-remove wine32:i386 >"$update_log.install" 2>&1; then
-    rm -f "$wine32_note"
-    echo "bootstrap: wine32:i386 installed"
-  else
-    # Name the libraries whose amd64 and i386 versions differ: multiarch needs them equal.
-    differ=$(n=0; grep -oE '[a-z0-9.+-]+:i386' "$update_log.install" | sort -u | while read -r lib; do
-      amd64=$(dpkg-query -W -f='${Version}' "${lib%:i386}:amd64" 2>/dev/null || true)
-      [ -n "$amd64" ] || continue
-      i386=$(apt-cache policy "$lib" | awk '/Candidate:/ {print $2}')
-      [ "$amd64" != "$i386" ] || continue
-      printf '%s %s (amd64) vs %s (i386); ' "${lib%:i386}" "$amd64" "$i386"
-      n=$((n + 1)); [ $n -lt 3 ] || break
-    done || true)
-    fetch=$(grep -m1 -E '^[EW]:.*i386' "$update_log" | sed 's/  */ /g' || true)
-    reason="wine32:i386 is not installable${differ:+: versions differ, ${differ%; }}${fetch:+; apt-get update: $fetch}"
-    mkdir -p "$(dirname "$wine32_note")"
-    printf '%s\n' "$reason" >"$wine32_note"
-    echo "bootstrap: $reason" >&2
-    echo "bootstrap: the 32-bit runs are skipped and the x86-64 console runs instead" >&2
-  fi
 fi

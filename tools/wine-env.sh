@@ -4,8 +4,8 @@ if [ ! -f "$QUORVEL_WINE_DIR/display" ]; then
   echo "no Wine session in $QUORVEL_WINE_DIR (tools/wine-session.sh start)" >&2
   return 1 2>/dev/null || exit 1
 fi
-export WINEPREFIX="$QUORVEL_WINE_DIR/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+. "$(dirname "${BASH_SOURCE[0]}")/wine-common.sh"
+export WINEPREFIX="$QUORVEL_WINE_DIR/prefix"
 # The string cache could hand a freed string back and hide a use after free.
 export OANOCACHE=1
 export DISPLAY="$(cat "$QUORVEL_WINE_DIR/display")"

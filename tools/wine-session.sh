@@ -6,8 +6,8 @@
 set -euo pipefail
 cmd=${1:?start or stop}; dir=${2:?session folder}
 mkdir -p "$dir"; dir=$(cd "$dir" && pwd)
-export WINEPREFIX="$dir/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+. "$(dirname "$0")/wine-common.sh"
+export WINEPREFIX="$dir/prefix"
 
 stop() {
   if [ -f "$dir/display" ]; then
@@ -72,4 +72,6 @@ done
 # Keep one server for the whole run; every later process joins it.
 setsid wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+# Whether the console's x86 build can run here: the x86 scenarios read this file.
+"$(dirname "$0")/wine32.sh" "$dir" >"$dir/wine32" 2>&1 && echo ok >"$dir/wine32"
 echo "wine session on display $DISPLAY, prefix $WINEPREFIX"
