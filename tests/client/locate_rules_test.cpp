@@ -56,6 +56,14 @@ TEST(LocateImage, OnlyAnX64ProgramIsTaken) {
   }
 }
 
+Record R(std::u16string folder, std::uint32_t error = 0, bool notText = false) {
+  Record record;
+  record.folder = std::move(folder);
+  record.error = error;
+  record.notText = notText;
+  return record;
+}
+
 TEST(LocateDecision, FirstAcceptedPlaceElseEveryPlaceAndWhy) {
   const std::u16string program = u"C:\\Tools\\Console\\console.exe", exeHelper = u"C:\\Tools\\Console\\quorvel.exe",
                        installed = u"C:\\Program Files\\Quorvel\\quorvel.exe";
@@ -74,30 +82,30 @@ TEST(LocateDecision, FirstAcceptedPlaceElseEveryPlaceAndWhy) {
     std::u16string found;
     std::u16string reason;  // a part of it
   } rows[] = {
-      {__LINE__, program, {u"C:\\Program Files\\Quorvel\\"}, {exeHelper, installed}, {good, good}, exeHelper,
+      {__LINE__, program, R(u"C:\\Program Files\\Quorvel\\"), {exeHelper, installed}, {good, good}, exeHelper,
        u"found beside the console's program: C:\\Tools\\Console\\quorvel.exe."},
       // The record with or without its trailing backslash; a case-only difference is the same folder.
-      {__LINE__, u"c:\\tools\\console\\QVC.dll", {u"C:\\Program Files\\Quorvel"}, {exeHelper, installed},
+      {__LINE__, u"c:\\tools\\console\\QVC.dll", R(u"C:\\Program Files\\Quorvel"), {exeHelper, installed},
        {none, good}, installed, u"in the installed folder, HKLM\\SOFTWARE\\Quorvel InstallDir (64-bit view): C:"},
-      {__LINE__, u"D:\\Snapin\\snapin.dll", {u"C:\\Program Files\\Quorvel\\"},
+      {__LINE__, u"D:\\Snapin\\snapin.dll", R(u"C:\\Program Files\\Quorvel\\"),
        {exeHelper, u"D:\\Snapin\\quorvel.exe", installed}, {none, good, good}, u"D:\\Snapin\\quorvel.exe",
        u"beside the client's module"},
       // A wrong file is passed over, and named when nothing else is found.
-      {__LINE__, program, {u"C:\\Program Files\\Quorvel\\"}, {exeHelper, installed}, {x86, good}, installed, u""},
-      {__LINE__, program, {u"C:\\Program Files\\Quorvel\\"}, {exeHelper, installed}, {none, x86}, u"",
+      {__LINE__, program, R(u"C:\\Program Files\\Quorvel\\"), {exeHelper, installed}, {x86, good}, installed, u""},
+      {__LINE__, program, R(u"C:\\Program Files\\Quorvel\\"), {exeHelper, installed}, {none, x86}, u"",
        u"not found: none beside the console's program (C:\\Tools\\Console\\); C:\\Program "
        u"Files\\Quorvel\\quorvel.exe is a program for x86."},
-      {__LINE__, program, {u"\\\\server\\share\\Q"}, {exeHelper, u"\\\\server\\share\\Q\\quorvel.exe"},
+      {__LINE__, program, R(u"\\\\server\\share\\Q"), {exeHelper, u"\\\\server\\share\\Q\\quorvel.exe"},
        {none, denied}, u"", u"quorvel.exe could not be read (0x80070005)."},
       // Records that give no folder.
-      {__LINE__, program, {{}, 2}, {exeHelper}, {none}, u"",
+      {__LINE__, program, R(u"", 2), {exeHelper}, {none}, u"",
        u"; no install record HKLM\\SOFTWARE\\Quorvel InstallDir (64-bit view)."},
-      {__LINE__, program, {{}, 5}, {exeHelper}, {none}, u"", u"(64-bit view) could not be read (0x80070005)."},
-      {__LINE__, program, {u"%ProgramFiles%\\Quorvel", 0, true}, {exeHelper}, {none}, u"", u"is not a REG_SZ value."},
-      {__LINE__, program, {}, {exeHelper}, {none}, u"", u"(64-bit view) is empty."},
-      {__LINE__, program, {u"Quorvel\\"}, {exeHelper}, {none}, u"", u"is not an absolute folder: Quorvel\\."},
-      {__LINE__, program, {u"C:Quorvel"}, {exeHelper}, {none}, u"", u"not an absolute folder"},
-      {__LINE__, u"", {{}, 2}, {}, {}, u"", u"not found: no install record"},
+      {__LINE__, program, R(u"", 5), {exeHelper}, {none}, u"", u"(64-bit view) could not be read (0x80070005)."},
+      {__LINE__, program, R(u"%ProgramFiles%\\Quorvel", 0, true), {exeHelper}, {none}, u"", u"is not a REG_SZ value."},
+      {__LINE__, program, R(u""), {exeHelper}, {none}, u"", u"(64-bit view) is empty."},
+      {__LINE__, program, R(u"Quorvel\\"), {exeHelper}, {none}, u"", u"is not an absolute folder: Quorvel\\."},
+      {__LINE__, program, R(u"C:Quorvel"), {exeHelper}, {none}, u"", u"not an absolute folder"},
+      {__LINE__, u"", R(u"", 2), {}, {}, u"", u"not found: no install record"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
