@@ -292,8 +292,14 @@ console() {
     echo "skipped console-x86: $reason; the scenario runs with the x86-64 console"
   fi
   log=$(mktemp); problem=""
-  timeout 120 wine "$(winpath "$exe")" "/quorvel:$helper" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
+  # Started before anything is installed: its status line says why quorvel.exe is
+  # missing. Installed meanwhile (the record written), the first button finds it.
+  unrecord
+  timeout 120 wine "$(winpath "$exe")" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
   if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
+    grep -q '^quorvel.exe was not found: .*; no install record HKLM' "$log" ||
+      problem="$problem; no reason in the status line (had: $(tr '\n' '|' <"$log"))"
+    record "$(winpath "$build/app")\\"
     # The sales group is selected at the start.
     press "$win" alt+p "$log" "Properties of Sales Team: open in quorvel."
     if sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
@@ -306,7 +312,7 @@ console() {
     xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
   else problem="$problem; no console window"; fi
   wait "$pid" || problem="$problem; the console did not close"
-  rm -f "$log"
+  rm -f "$log"; unrecord
   if [ -n "$problem" ]; then echo "FAILED console-$bits: ${problem#; }"; failures=$((failures + 1))
   else echo "ok console-$bits"; passed=$((passed + 1)); fi
 }
