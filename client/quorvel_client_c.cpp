@@ -65,10 +65,20 @@ HRESULT Guard(F&& body) noexcept {
   }
 }
 
+// A run's thread can outlive the call (a run let go, a blocking wait given up at
+// WM_QUIT): the DLL stays loaded for the process's life once a run has started, so
+// that a FreeLibrary cannot pull the code from under it.
+void Pin() {
+  HMODULE self = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&Pin), &self);
+}
+
 template <typename F>
 HRESULT Blocking(QUORVEL_OUTCOME* outcome, F&& run) noexcept {
   if (!outcome) return E_POINTER;
   if (!Usable(outcome)) return E_INVALIDARG;
+  Pin();
   return Guard([&] { return Fill(run(), *outcome); });
 }
 
@@ -76,6 +86,7 @@ template <typename F>
 HRESULT Starting(QUORVEL_RUN* run, F&& start) noexcept {
   if (!run) return E_POINTER;
   *run = nullptr;
+  Pin();
   return Guard([&] {
     auto* handle = new QUORVEL_RUN_;
     const HRESULT hr = start(handle->run);

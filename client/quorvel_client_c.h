@@ -38,8 +38,9 @@ extern "C" {
 #define QUORVEL_GROUP 1
 #define QUORVEL_COMPUTER 2
 
-/* Set cbSize to sizeof(QUORVEL_OUTCOME) before a call. Pointers are NULL, or strings
- * from CoTaskMemAlloc; the names are set for QUORVEL_CREATED only. */
+/* Set cbSize to sizeof(QUORVEL_OUTCOME) before a call. A call that fills it overwrites
+ * the pointers: free an outcome before it is filled again. Pointers are NULL, or
+ * strings from CoTaskMemAlloc; the names are set for QUORVEL_CREATED only. */
 typedef struct QUORVEL_OUTCOME {
   DWORD cbSize;
   INT result;

@@ -26,8 +26,9 @@ attribute() {  # DN ATTRIBUTE: its values in slapd, one a line
 record() {  # FOLDER [VIEW]
   wine reg add 'HKLM\SOFTWARE\Quorvel' /v InstallDir /d "$1" "/reg:${2:-64}" /f >/dev/null 2>&1
 }
-unrecord() {
-  local view; for view in 64 32; do wine reg delete 'HKLM\SOFTWARE\Quorvel' "/reg:$view" /f >/dev/null 2>&1; done
+unrecord() {  # the value only: the stand-ins keep their settings under the same key
+  local view
+  for view in 64 32; do wine reg delete 'HKLM\SOFTWARE\Quorvel' /v InstallDir "/reg:$view" /f >/dev/null 2>&1; done
 }
 unrecord
 
