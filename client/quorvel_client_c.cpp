@@ -34,8 +34,25 @@ void FreeStrings(QUORVEL_OUTCOME& out) {
 
 bool Usable(const QUORVEL_OUTCOME* out) { return out && out->cbSize >= sizeof(QUORVEL_OUTCOME); }
 
+// The C values are fixed for good; a result the C++ side adds must be given one here
+// (the switch has no default, so the build says so).
+INT CResult(qc::Result result) {
+  switch (result) {
+    case qc::Result::Unchanged: return QUORVEL_UNCHANGED;
+    case qc::Result::Changed: return QUORVEL_CHANGED;
+    case qc::Result::BindFailed: return QUORVEL_BIND_FAILED;
+    case qc::Result::Created: return QUORVEL_CREATED;
+    case qc::Result::CreatedNamesUnknown: return QUORVEL_CREATED_NAMES_UNKNOWN;
+    case qc::Result::Cancelled: return QUORVEL_CANCELLED;
+    case qc::Result::Failed: return QUORVEL_FAILED;
+    case qc::Result::Refused: return QUORVEL_REFUSED;
+    case qc::Result::Error: return QUORVEL_ERROR;
+  }
+  return QUORVEL_ERROR;
+}
+
 HRESULT Fill(const qc::Outcome& outcome, QUORVEL_OUTCOME& out) {
-  out.result = static_cast<INT>(outcome.result);
+  out.result = CResult(outcome.result);
   out.code = outcome.code;
   out.reason = Copy(outcome.reason);
   out.distinguishedName = out.name = out.samAccountName = nullptr;
