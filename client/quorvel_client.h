@@ -137,3 +137,20 @@ inline constexpr wchar_t kWizardMutexName[] = L"Local\\tarnwick.adcreateobjwiz.c
 
 }  // namespace quorvel::client
 #endif  // _WIN32
+
+// Finding quorvel.exe (quorvel_locate_win.cpp). Looked for beside the process's
+// program (a console ships it beside its .exe), then beside the module that holds
+// this code when that lies elsewhere (a snap-in DLL, quorvel_client.dll), then in
+// the folder the installer recorded: HKLM\SOFTWARE\Quorvel, InstallDir, read in the
+// 64-bit view from x86 and x86-64 alike. A file that is not an x86-64 program is
+// passed over. No path comes from %ProgramFiles% or the system folders, which a
+// 32-bit process sees redirected.
+#ifdef _WIN32
+namespace quorvel::client {
+struct Location {
+  std::wstring path;    // empty when not found
+  std::wstring reason;  // where it was found, or every place looked at and why each failed
+};
+Location LocateHelper();
+}  // namespace quorvel::client
+#endif  // _WIN32

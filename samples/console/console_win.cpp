@@ -5,7 +5,9 @@
 //
 //   qvconsole.exe [/quorvel:PATH] [/objects:FILE] [/log:FILE]
 //
-// PATH defaults to quorvel.exe beside this program; FILE to objects.txt beside it.
+// quorvel.exe is found as the client finds it (LocateHelper: beside this program,
+// then where the installer recorded it); /quorvel:PATH, for a developer, names it
+// instead. FILE defaults to objects.txt beside this program.
 // /log: appends every status line to a file, in UTF-8 (for scripts).
 // FILE holds one object a line, "kind<TAB>distinguished name" (kind: user, group,
 // computer or ou), in UTF-8; '#' starts a comment line.
@@ -45,6 +47,7 @@ struct Job {
 
 struct Console {
   std::wstring helper, log;
+  std::wstring notFound;  // why quorvel.exe was not found; empty when it was
   std::vector<Object> objects;
   HWND window = nullptr, list = nullptr, status = nullptr;
   HWND buttons[4] = {};
@@ -187,6 +190,15 @@ std::wstring Describe(const std::wstring& what, const qc::Outcome& o) {
   }
 }
 
+// Found again while missing: it may have been installed since the console started.
+bool FindHelper() {
+  if (!g.helper.empty()) return true;
+  qc::Location location = qc::LocateHelper();
+  g.helper = std::move(location.path);
+  g.notFound = g.helper.empty() ? std::move(location.reason) : std::wstring();
+  return !g.helper.empty();
+}
+
 void Start(int command) {
   const Object* o = Selected();
   if (!o) {
@@ -204,6 +216,10 @@ void Start(int command) {
       SetStatus(what + L": already open in quorvel.");
       return;
     }
+  }
+  if (!FindHelper()) {
+    SetStatus(what + L": " + g.notFound);
+    return;
   }
   qc::Run run;
   const HRESULT hr =
@@ -302,7 +318,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   std::wstring objectsFile = ModuleFolder() + L"objects.txt";
-  g.helper = ModuleFolder() + L"quorvel.exe";
   int argc = 0;
   if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
     for (int i = 1; i < argc; ++i) {
@@ -336,7 +351,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   HWND window = ::CreateWindowExW(0, cls.lpszClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                   720, 300, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
-  SetStatus(error.empty() ? L"Quorvel: " + g.helper : error);
+  SetStatus(!error.empty() ? error : FindHelper() ? L"Quorvel: " + g.helper : g.notFound);
   ::ShowWindow(window, show);
 
   MSG msg;

@@ -143,28 +143,33 @@ TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
   ExpectOnlyPlatformDlls(image);
 }
 
-// The console's x86 build is checked here even where Wine cannot run it.
-TEST(ConsoleBinary, BothBitnessesAreGuiProgramsWithAslrAndNxAndPlatformDllsOnly) {
+// The console's x86 build and the client's DLL are checked here even where Wine cannot run them.
+TEST(ConsoleBinary, BothBitnessesHaveAslrAndNxAndPlatformDllsOnly) {
   struct Row {
     int line;
     const wchar_t* variable;
     WORD machine, magic;
-    bool highEntropy;
+    bool highEntropy, dll;
   };
   const Row rows[] = {
-      {__LINE__, L"QUORVEL_CONSOLE_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false},
-      {__LINE__, L"QUORVEL_CONSOLE_X64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true},
+      {__LINE__, L"QUORVEL_CONSOLE_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false, false},
+      {__LINE__, L"QUORVEL_CONSOLE_X64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true, false},
+      {__LINE__, L"QUORVEL_CLIENT_DLL_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false, true},
+      {__LINE__, L"QUORVEL_CLIENT_DLL_X64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "row of line " << row.line);
     const wchar_t* path = _wgetenv(row.variable);
     ASSERT_NE(path, nullptr);
     const PeImage image(path);
-    ASSERT_TRUE(image.Valid()) << "cannot read the console at " << testing::PrintToString(std::wstring(path));
+    ASSERT_TRUE(image.Valid()) << "cannot read " << testing::PrintToString(std::wstring(path));
     const IMAGE_NT_HEADERS64* nt = image.Nt();
     EXPECT_EQ(nt->FileHeader.Machine, row.machine);
     EXPECT_EQ(nt->OptionalHeader.Magic, row.magic);
-    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ((nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0, row.dll);
+    if (!row.dll) {
+      EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    }
     const WORD flags = nt->OptionalHeader.DllCharacteristics;
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
@@ -226,29 +231,50 @@ TEST(QuorvelBinary, CarriesBothIconsAtTwoSizes) {
   }
 }
 
-TEST(QuorvelBinary, VersionResourceNamesTheProduct) {
-  const std::wstring path = QuorvelExe();
-  DWORD handle = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
-  ASSERT_GT(size, 0u);
-  std::vector<BYTE> block(size);
-  ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-  auto text = [&](const wchar_t* key) {
-    void* value = nullptr;
-    UINT length = 0;
-    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
-    if (!::VerQueryValueW(block.data(), query.c_str(), &value, &length) || !value) return std::wstring();
-    return std::wstring(static_cast<const wchar_t*>(value));
+// The version resources of quorvel.exe and of the client's DLLs, from the project's version.
+TEST(QuorvelBinary, VersionResourcesNameTheProductAndItsVersion) {
+  const wchar_t* version = _wgetenv(L"QUORVEL_VERSION_TEXT");
+  ASSERT_NE(version, nullptr);
+  struct Row {
+    int line;
+    std::wstring path, original;
+    DWORD type;
   };
-  EXPECT_EQ(text(L"ProductName"), L"Quorvel");
-  EXPECT_EQ(text(L"OriginalFilename"), L"quorvel.exe");
-  EXPECT_EQ(text(L"ProductVersion"), L"1.0.0.0");
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  auto env = [](const wchar_t* name) { return std::wstring(_wgetenv(name) ? _wgetenv(name) : L""); };
+  const Row rows[] = {
+      {__LINE__, QuorvelExe(), L"quorvel.exe", VFT_APP},
+      {__LINE__, env(L"QUORVEL_CLIENT_DLL_X86"), L"quorvel_client.dll", VFT_DLL},
+      {__LINE__, env(L"QUORVEL_CLIENT_DLL_X64"), L"quorvel_client.dll", VFT_DLL},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "row of line " << row.line);
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(row.path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(row.path.c_str(), 0, size, block.data()));
+    auto text = [&](const wchar_t* key) {
+      void* value = nullptr;
+      UINT length = 0;
+      const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+      if (!::VerQueryValueW(block.data(), query.c_str(), &value, &length) || !value) return std::wstring();
+      return std::wstring(static_cast<const wchar_t*>(value));
+    };
+    EXPECT_EQ(text(L"ProductName"), L"Quorvel");
+    EXPECT_EQ(text(L"OriginalFilename"), row.original);
+    EXPECT_EQ(text(L"ProductVersion"), version);
+    EXPECT_EQ(text(L"FileVersion"), version);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const std::wstring fixedText = std::to_wstring(HIWORD(fixed->dwProductVersionMS)) + L"." +
+                                   std::to_wstring(LOWORD(fixed->dwProductVersionMS)) + L"." +
+                                   std::to_wstring(HIWORD(fixed->dwProductVersionLS)) + L"." +
+                                   std::to_wstring(LOWORD(fixed->dwProductVersionLS));
+    EXPECT_EQ(fixedText, version);
+    EXPECT_EQ(fixed->dwFileType, row.type);
+  }
 }
 
 }  // namespace

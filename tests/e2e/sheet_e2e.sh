@@ -427,5 +427,34 @@ client abandon "abandoned" abandon_sheet "LDAP://$group" --async --abandon "$cap
 min_probes='[1-9]'
 client changed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --async
 
+# --- quorvel_client.dll through qvcapi_driver, as a console in another language takes it ---
+# capi NAME EXPECTED-LINE DRIVE BITS PATH [OPTIONS]: BITS x86 runs the x86 driver under WoW64
+# where this machine runs 32-bit programs (x86-64 otherwise).
+capi() {
+  local name=$1 expected=$2 drive=$3 bits=$4 path=$5; shift 5
+  if [ "$only" != "  " ] && [[ "$only" != *" capi-$name "* ]]; then return; fi
+  local tree=$build wow64=0
+  if [ "$bits" = x86 ] && [ "$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)" = ok ]; then
+    tree=${QUORVEL_X86_TREE:?}; wow64=1
+  elif [ "$bits" = x86 ]; then
+    echo "skipped capi-$name-x86: $(head -1 "$QUORVEL_WINE_DIR/wine32" 2>/dev/null); it runs in x86-64"
+  fi
+  local out; out=$(mktemp)
+  timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" --helper "$(winpath "$build/app/quorvel.exe")" \
+    "$@" sheet "$path" >"$out" 2>/dev/null &
+  launcher_pid=$!
+  local problem=""
+  "$drive" "capi-$name" || problem="driving failed"
+  wait "$launcher_pid"
+  local got; got=$(tr -d '\r' <"$out"); rm -f "$out"
+  for line in "$expected" "wow64: $wow64"; do
+    grep -qxF "$line" <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
+  done
+  if [ -n "$problem" ]; then echo "FAILED capi-$name: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok capi-$name"; passed=$((passed + 1)); fi
+}
+capi unchanged "outcome: Unchanged 0x00000000" close_untouched x86 "LDAP://$group"
+capi changed "outcome: Changed 0x00000001" client_edit x86-64 "LDAP://$group" --async
+
 echo "$passed passed, $failures failed in $(($(date +%s) - started)) s"
 [ "$failures" -eq 0 ]

@@ -21,9 +21,21 @@ attribute() {  # DN ATTRIBUTE: its values in slapd, one a line
   ldapsearch -x -LLL -o ldif-wrap=no -H "ldap://$server" -b "$1" -s base "$2" 2>/dev/null | sed -n "s/^$2: //p"
 }
 
+# The install record, as the installer writes it: HKLM\SOFTWARE\Quorvel InstallDir in
+# the 64-bit view (VIEW 32: where a 32-bit process's own reads would land instead).
+record() {  # FOLDER [VIEW]
+  wine reg add 'HKLM\SOFTWARE\Quorvel' /v InstallDir /d "$1" "/reg:${2:-64}" /f >/dev/null 2>&1
+}
+unrecord() {  # the value only: the stand-ins keep their settings under the same key
+  local view
+  for view in 64 32; do wine reg delete 'HKLM\SOFTWARE\Quorvel' /v InstallDir "/reg:$view" /f >/dev/null 2>&1; done
+}
+unrecord
+
 # The wizard's registration comes back when a scenario took it away, also on failure.
 unregistered=0
 restore() {
+  unrecord
   if [ "$unregistered" = 1 ]; then
     "$tools/register-standins.sh" "$QUORVEL_WINE_DIR" "$build/standins" "$server" >/dev/null
   fi
@@ -215,6 +227,50 @@ client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async -
   { echo "FAILED client-held: Held Group is not in slapd"; failures=$((failures + 1)); }
 client twins client_twins "Created 0x00000000" "CN=Twin One,$staff|Twin One|twinone" "$staff" 0 --async
 
+# --- quorvel_client.dll through qvcapi_driver, as a console in another language takes it ---
+# From the x86 driver under WoW64 where this machine runs 32-bit programs: its
+# %ProgramFiles% and registry view are the redirected ones.
+capi_tree=$build; wow64=0
+if [ "$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)" = ok ]; then
+  capi_tree=${QUORVEL_X86_TREE:?}; wow64=1
+else
+  echo "skipped capi-x86: $(head -1 "$QUORVEL_WINE_DIR/wine32" 2>/dev/null); the C interface runs in x86-64"
+fi
+# capi NAME DRIVE LINES ARGS...: each of LINES (one a line) is in the driver's output.
+capi() {
+  local name=$1 drive=$2 lines=$3; shift 3
+  output=$(mktemp); problem=""
+  timeout 90 wine "$(winpath "$capi_tree/tests/client/qvcapi_driver.exe")" "$@" >"$output" 2>/dev/null &
+  launched=$!
+  "$drive" "capi-$name" || problem="; driving failed"
+  wait "$launched"
+  local got line; got=$(tr -d '\r' <"$output"); rm -f "$output"
+  while IFS= read -r line; do
+    grep -qF "$line" <<<"$got" || problem="$problem; no \"$line\" in: $(tr '\n' '|' <<<"$got")"
+  done <<<"wow64: $wow64"$'\n'"$lines"
+  if [ -n "$problem" ]; then echo "FAILED capi-$name: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok capi-$name"; passed=$((passed + 1)); fi
+}
+nothing() { true; }
+capi_user() { fill "$1" user "Capi User" capiuser Return; }
+record "$(winpath "$build/app")\\"
+capi wizard capi_user "helper: $helper
+outcome: Created 0x00000000
+names: CN=Capi User,$staff|Capi User|capiuser" wizard "$staff" 0
+capi locate nothing "helper: $helper
+reason: quorvel.exe was found in the installed folder" locate
+# Only the 64-bit view counts; a record a 32-bit installer left in WOW6432Node does not.
+unrecord; record "$(winpath "$build/app")\\" 32
+capi locate-32-bit-view nothing "reason: quorvel.exe was not found
+no install record HKLM\SOFTWARE\Quorvel InstallDir (64-bit view)." locate
+# The x86 console's program where the record points, named quorvel.exe: passed over.
+x86_helper="$shots/capi-x86-helper"; mkdir -p "$x86_helper"
+cp "${QUORVEL_X86_TREE:?}/samples/console/qvconsole.exe" "$x86_helper/quorvel.exe"
+unrecord; record "$(winpath "$x86_helper")"
+capi locate-not-x64 nothing "reason: quorvel.exe was not found
+$(winpath "$x86_helper")\quorvel.exe is a program for x86 (machine 0x014C), not x86-64." locate
+unrecord
+
 # --- the sample console: its buttons, the client's asynchronous runs and its status line ---
 # In the console's own bitness (x86) where Wine can run it, otherwise in x86-64.
 status_line() {  # LOG LINE: the console wrote LINE
@@ -237,8 +293,14 @@ console() {
     echo "skipped console-x86: $reason; the scenario runs with the x86-64 console"
   fi
   log=$(mktemp); problem=""
-  timeout 120 wine "$(winpath "$exe")" "/quorvel:$helper" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
+  # Started before anything is installed: its status line says why quorvel.exe is
+  # missing. Installed meanwhile (the record written), the first button finds it.
+  unrecord
+  timeout 120 wine "$(winpath "$exe")" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
   if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
+    grep -q '^quorvel.exe was not found: .*; no install record HKLM' "$log" ||
+      problem="$problem; no reason in the status line (had: $(tr '\n' '|' <"$log"))"
+    record "$(winpath "$build/app")\\"
     # The sales group is selected at the start.
     press "$win" alt+p "$log" "Properties of Sales Team: open in quorvel."
     if sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
@@ -251,7 +313,7 @@ console() {
     xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
   else problem="$problem; no console window"; fi
   wait "$pid" || problem="$problem; the console did not close"
-  rm -f "$log"
+  rm -f "$log"; unrecord
   if [ -n "$problem" ]; then echo "FAILED console-$bits: ${problem#; }"; failures=$((failures + 1))
   else echo "ok console-$bits"; passed=$((passed + 1)); fi
 }
