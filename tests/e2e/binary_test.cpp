@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -226,7 +227,7 @@ TEST(QuorvelBinary, CarriesBothIconsAtTwoSizes) {
   }
 }
 
-TEST(QuorvelBinary, VersionResourceNamesTheProduct) {
+TEST(QuorvelBinary, VersionResourceAndManifestCarryTheProjectsVersion) {
   const std::wstring path = QuorvelExe();
   DWORD handle = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
@@ -242,13 +243,30 @@ TEST(QuorvelBinary, VersionResourceNamesTheProduct) {
   };
   EXPECT_EQ(text(L"ProductName"), L"Quorvel");
   EXPECT_EQ(text(L"OriginalFilename"), L"quorvel.exe");
-  EXPECT_EQ(text(L"ProductVersion"), L"1.0.0.0");
+  // The project's version, x.y.z, which CMake hands to this test.
+  const wchar_t* project = _wgetenv(L"QUORVEL_VERSION");
+  ASSERT_NE(project, nullptr);
+  unsigned part[3] = {};
+  ASSERT_EQ(swscanf(project, L"%u.%u.%u", &part[0], &part[1], &part[2]), 3) << project;
+  const std::wstring four = std::wstring(project) + L".0";
+  EXPECT_EQ(text(L"ProductVersion"), four);
+  EXPECT_EQ(text(L"FileVersion"), four);
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  const DWORD high = part[0] << 16 | part[1], low = part[2] << 16;
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  // The manifest's own identity carries the same four parts.
+  const ModuleResources res;
+  const std::string manifest = res.Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+  const std::string identity = manifest.substr(0, manifest.find("<dependency>"));
+  EXPECT_NE(identity.find("version=\"" + std::string(four.begin(), four.end()) + "\""), std::string::npos)
+      << identity;
 }
 
 }  // namespace
