@@ -76,6 +76,12 @@ msiexec() {  # ARGS...: msiexec's own exit status
   wineserver -w 2>/dev/null; return $status
 }
 has_key() { wine reg query "$key" "/reg:$1" >/dev/null 2>&1; }  # VIEW
+# What the 64-bit view holds under the key besides the stand-ins' own subkey (the test
+# platform keeps its directory server there: tools/register-standins.sh).
+ours_left() {
+  wine reg query "$key" /reg:64 2>/dev/null | tr -d '\r' | grep -v -i -x -e '' -e 'reg: .*' \
+    -e 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvel' -e 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvel\\Standins'
+}
 install_dir() { wine reg query "$key" /v InstallDir /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 products() {  # DisplayName|DisplayVersion of every installed product named Quorvel
   local export_file; export_file=$(mktemp)
@@ -88,7 +94,7 @@ products() {  # DisplayName|DisplayVersion of every installed product named Quor
 }
 # A run before that stopped half way, or another script's record, must not count here.
 msiexec /x "$(winpath "$newer")"; msiexec /x "$(winpath "$msi")"
-wine reg delete "$key" /f /reg:64 >/dev/null 2>&1
+wine reg delete "$key" /v InstallDir /f /reg:64 >/dev/null 2>&1
 
 started=$SECONDS
 msiexec /i "$(winpath "$msi")" || problem="$problem; msiexec /i ended with $?"
@@ -179,9 +185,8 @@ msiexec /x "$(winpath "$newer")" || problem="$problem; msiexec /x ended with $?"
 for folder in "$programs/Quorvel" "$WINEPREFIX/drive_c/Program Files (x86)/Quorvel"; do
   [ ! -e "$folder" ] || problem="$problem; left: ${folder#"$WINEPREFIX/"} ($(ls "$folder" | tr '\n' ' '))"
 done
-for view in 64 32; do
-  ! has_key "$view" || problem="$problem; $key left in the $view-bit view"
-done
+[ -z "$(ours_left)" ] || problem="$problem; left under $key: $(ours_left | tr '\n' '|')"
+! has_key 32 || problem="$problem; $key left in the 32-bit view"
 [ -z "$(products)" ] || problem="$problem; still installed: $(products | tr '\n' ' ')"
 report "uninstall ($((SECONDS - started)) s)"
 
