@@ -10,7 +10,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || true)}
+[ -n "$SOURCE_DATE_EPOCH" ] || { echo "not a git clone: set SOURCE_DATE_EPOCH to the sources' time" >&2; exit 1; }
+export SOURCE_DATE_EPOCH
 export TZ=UTC LC_ALL=C
 umask 022
 win=build/windows x86=build/windows-x86 dist=build/dist
@@ -48,7 +50,8 @@ certificate() {
     [ -f "$QUORVEL_SIGN_PFX" ] || { echo "QUORVEL_SIGN_PFX: no file $QUORVEL_SIGN_PFX" >&2; exit 1; }
     mkdir -p "$signing"; chmod 700 "$signing"
     # The password goes through a file, never on a command line.
-    printf '%s' "${QUORVEL_SIGN_PASSWORD:-}" >"$signing/password"
+    (umask 077 && printf '%s' "${QUORVEL_SIGN_PASSWORD:-}" >"$signing/password")
+    trap 'rm -f "$signing/password"' EXIT
     sign_args=(-pkcs12 "$QUORVEL_SIGN_PFX" -readpass "$signing/password")
     ca_file=${QUORVEL_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
     echo "signing with $QUORVEL_SIGN_PFX"
@@ -105,7 +108,8 @@ done
 version=$(tree_version "$win")
 [ "$(tree_version "$x86")" = "$version" ] || { echo "$win and $x86 were built with other versions" >&2; exit 1; }
 [ -f "$win/app/quorvel.exe" ] || { echo "no $win/app/quorvel.exe" >&2; exit 1; }
-rm -rf "$dist"; mkdir -p "$dist/unsigned"
+# The upgrade test's package was signed with the certificate that goes now.
+rm -rf "$dist" build/dist-next; mkdir -p "$dist/unsigned"
 missing=()
 
 # The C interface and the CMake package come with the client; where the client has
