@@ -49,7 +49,7 @@ dist-next: dist
 test-native: native
 	ctest --preset native
 
-test-windows: windows windows-x86
+test-windows: windows windows-x86 dist dist-next
 	ctest --preset windows
 
 # Every test: the portable core natively, again under the sanitizers, each fuzz
