@@ -144,7 +144,7 @@ layout() {
       rm -rf "$top/cmake"; return 1
     fi
     # The package carries the DLL of the same build as the C interface beside it.
-    [ "$c_interface" = 1 ] && cp "$bin/$arch/quorvel_client.dll" "$top/cmake/$arch/bin/"
+    if [ "$c_interface" = 1 ]; then cp "$bin/$arch/quorvel_client.dll" "$top/cmake/$arch/bin/"; fi
   done
   return 0
 }
@@ -175,7 +175,7 @@ archive "$stage" "$dist/unsigned/quorvel-$version.zip"
 certificate
 signed=$dist/signed; mkdir -p "$signed/x86" "$signed/x64"
 for file in quorvel.exe x86/quorvel_client.dll x64/quorvel_client.dll; do
-  [ -f "$raw/$file" ] && sign "$raw/$file" "$signed/$file"
+  if [ -f "$raw/$file" ]; then sign "$raw/$file" "$signed/$file"; fi
 done
 msi "$signed/quorvel.exe" "$version" "$signed/quorvel.msi"
 sign "$signed/quorvel.msi" "$dist/quorvel-$version-x64.msi"
