@@ -1,5 +1,5 @@
 # The README's two commands: `make demo` and `make test`.
-.PHONY: all bootstrap native sanitize windows windows-x86 fuzz-build fuzz lint test test-native test-windows demo clean bench soak
+.PHONY: all bootstrap native sanitize windows windows-x86 dist dist-next fuzz-build fuzz lint test test-native test-windows demo clean bench soak
 
 # Seconds each fuzz target runs: `make fuzz` for a real search, `make test` to keep them working.
 FUZZ_SECONDS ?= 60
@@ -37,15 +37,25 @@ windows-x86: bootstrap
 	cmake --preset windows-x86 >/dev/null
 	cmake --build --preset windows-x86
 
+# The release in build/dist/: the signed MSI and zip, and the unsigned files that two
+# clones of one commit build alike (docs/release.md).
+dist: windows windows-x86
+	packaging/dist.sh
+
+# A package one patch version newer, only for the upgrade in the install scenario.
+dist-next: dist
+	packaging/dist.sh --next
+
 test-native: native
 	ctest --preset native
 
-test-windows: windows windows-x86
+test-windows: windows windows-x86 dist dist-next
 	ctest --preset windows
 
 # Every test: the portable core natively, again under the sanitizers, each fuzz
-# target briefly, then the Windows build under Wine.
-test: native sanitize fuzz-build windows windows-x86
+# target briefly, then the Windows build under Wine, with the release installed,
+# upgraded and removed again.
+test: native sanitize fuzz-build windows windows-x86 dist dist-next
 	ctest --preset native
 	tools/lint.sh build/native
 	ctest --preset sanitize

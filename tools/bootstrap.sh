@@ -11,7 +11,7 @@ packages=(
   googletest libgmock-dev libgtest-dev libbenchmark-dev
   clang clang-tidy libclang-rt-14-dev
   slapd ldap-utils
-  wixl msitools osslsigncode zip
+  wixl msitools osslsigncode openssl zip git
   qemu-user-static
 )
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null || true)" = installed ]; }

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -275,6 +276,18 @@ TEST(QuorvelBinary, VersionResourcesNameTheProductAndItsVersion) {
     EXPECT_EQ(fixedText, version);
     EXPECT_EQ(fixed->dwFileType, row.type);
   }
+}
+
+// The manifest's own identity carries the same four parts as the version resource.
+TEST(QuorvelBinary, ManifestIdentityCarriesTheProjectsVersion) {
+  const wchar_t* version = _wgetenv(L"QUORVEL_VERSION_TEXT");
+  ASSERT_NE(version, nullptr);
+  const std::wstring four = version;
+  const ModuleResources res;
+  const std::string manifest = res.Bytes(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+  const std::string identity = manifest.substr(0, manifest.find("<dependency>"));
+  EXPECT_NE(identity.find("version=\"" + std::string(four.begin(), four.end()) + "\""), std::string::npos)
+      << identity;
 }
 
 }  // namespace
