@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154
 # Sourced by the end-to-end scripts after wine-env.sh and winpath: the build of the
 # client driver that runs their client scenarios. The console's own bitness (x86,
 # under WoW64, against the x86-64 quorvel.exe) where the session found that Wine runs
