@@ -433,6 +433,8 @@ client abandon "abandoned" abandon_sheet "LDAP://$group" --x64 --async --abandon
 # Asynchronous, a sheet open for seconds: its every probe answered (at least ten of them).
 min_probes='[1-9]'
 client changed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --async
+# The x86 driver runs no probes (client_bits.sh): the caller's window is probed in x86-64.
+[ "$driver_bits" = x86 ] && client changed-probed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --x64 --async
 
 echo "$passed passed, $failures failed in $(($(date +%s) - started)) s"
 [ "$failures" -eq 0 ]
