@@ -2,8 +2,9 @@
 # demo.sh BUILD_DIR [X86_BUILD_DIR]: the sample console (samples/console) on the
 # bundled demo directory, running quorvel.exe through the client library. Starts a
 # private slapd with the demo data, registers the stand-in directory components in
-# a demo prefix and starts the console: its x86 build from X86_BUILD_DIR when Wine
-# can run 32-bit programs here, otherwise the x86-64 build (the reason is printed).
+# a demo prefix and starts the console: its x86 build from X86_BUILD_DIR, under WoW64,
+# when the session found that Wine runs 32-bit programs, otherwise the x86-64 build
+# (the reason is printed).
 # With DISPLAY set the console appears there for a person to use; without one it
 # runs under Xvfb: Properties on the sales group, photographed with the console
 # behind to build/demo/sheet.png and closed with Cancel; New user, filled in for
@@ -17,17 +18,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 out="$here/../build/demo"; mkdir -p "$out"; out=$(cd "$out" && pwd)
 session="$build/demo-wine"; directory="$build/demo-slapd"
 
-console="$build/samples/console/qvconsole.exe"; bits=x86-64
-if reason=$("$here/wine32.sh"); then
-  if [ -n "$x86" ] && [ -f "$x86/samples/console/qvconsole.exe" ]; then
-    console="$(cd "$x86" && pwd)/samples/console/qvconsole.exe"; bits=x86
-  else
-    echo "32-bit console: skipped (no x86 build given: make windows-x86); the x86-64 console runs"
-  fi
-else
-  echo "32-bit console: skipped ($reason); the x86-64 build of the console runs instead"
-fi
-
 cleanup() {
   "$here/wine-session.sh" stop "$session" >/dev/null 2>&1 || true
   "$here/slapd.sh" stop "$directory" >/dev/null 2>&1 || true
@@ -35,6 +25,16 @@ cleanup() {
 trap cleanup EXIT
 if [ -n "${DISPLAY:-}" ]; then export QUORVEL_USE_DISPLAY="$DISPLAY"; fi
 "$here/wine-session.sh" start "$session" >/dev/null
+console="$build/samples/console/qvconsole.exe"; bits=x86-64
+reason=$(cat "$session/wine32" 2>/dev/null || true)
+if [ "$reason" != ok ]; then
+  echo "32-bit console: skipped (${reason:-the session did not say}); the x86-64 build of the console runs instead"
+elif [ -n "$x86" ] && [ -f "$x86/samples/console/qvconsole.exe" ]; then
+  console="$(cd "$x86" && pwd)/samples/console/qvconsole.exe"; bits=x86
+  echo "32-bit console: Wine runs it under WoW64 (i386 code through qemu-i386), quorvel.exe natively as x86-64"
+else
+  echo "32-bit console: skipped (no x86 build given: make windows-x86); the x86-64 console runs"
+fi
 server=$("$here/slapd.sh" start "$directory")
 "$here/register-standins.sh" "$session" "$build/standins" "$server"
 export QUORVEL_WINE_DIR="$session"
@@ -116,6 +116,11 @@ press "$win" alt+p "Properties of Sales Team: open in quorvel."
 caption='SALES TEAM - Properties'
 if sheet=$(timeout 60 xdotool search --sync --name "^$caption\$" | head -1); then
   sleep 1
+  # As Windows reports it of the two running processes.
+  for program in qvconsole.exe quorvel.exe; do
+    wine "$(winpath "$build/tools/launcher/qvlaunch.exe")" --wow64 "$program" 2>/dev/null | tr -d '\r' |
+      sed 's/^/while the sheet is up: /; s/wow64=1$/runs under WoW64 (32-bit)/; s/wow64=0$/runs natively (64-bit)/'
+  done
   shoot "$out/sheet.png" "$win" "$sheet"
   key "$sheet" Escape
   ended "Properties of Sales Team" "$from" || true

@@ -1,8 +1,12 @@
 // qvclient_driver: the client library as the end-to-end scripts drive it.
-//   qvclient_driver [--async] [--abandon CAPTION | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
+//   qvclient_driver [--async] [--no-probe] [--abandon CAPTION | --hold HOLDER] HELPER sheet ADSPATH | wizard DN TYPE
 // Prints "outcome: RESULT 0xCODE", "names: DN|NAME|ACCOUNT" (Created only),
 // "probes: N late: M" (a second thread's SendMessageTimeout to the caller's window every
-// 100 ms of the run; late: over 1 s) and "reason: TEXT".
+// 100 ms of the run; late: over 1 s; "probes: off" with --no-probe), "reason: TEXT" and
+// "wow64: parent=P helper=H": whether this process and the quorvel.exe it started ran under
+// WoW64 (1/0; "-": no quorvel.exe of this process was seen).
+// --no-probe: no second thread. Under QEMU's emulator a 32-bit Wine process with three
+// threads or more crashes now and then; the library's own thread makes two.
 // --abandon CAPTION (async): once a window of that caption is up, the run is let go;
 //   prints "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
 // --hold HOLDER (async): once quorvel.exe runs (the library has looked at the clipboard),
@@ -31,6 +35,7 @@ const wchar_t* holder;
 HANDLE held, release, holderProcess;
 std::atomic<bool> stop{false};
 std::atomic<int> probes{0}, late{0};
+int helperWow64 = -1;
 
 void Print(const std::wstring& text) {
   std::printf("%ls\n", text.c_str());
@@ -60,8 +65,29 @@ void StartHolder() {
   holderProcess = pi.hProcess;
 }
 
+// The quorvel.exe this process started, looked for on a 20 ms timer of the caller's window
+// (the library's waits dispatch it, the blocking one too): whether it runs under WoW64 is
+// asked of the process itself, not read from its file.
+void Watch() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId() || _wcsicmp(entry.szExeFile, L"quorvel.exe") != 0)
+      continue;
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    BOOL wow64 = FALSE;
+    if (process && ::IsWow64Process(process, &wow64)) helperWow64 = wow64 ? 1 : 0;
+    if (process) ::CloseHandle(process);
+  }
+  ::CloseHandle(snapshot);
+  if (helperWow64 >= 0) ::KillTimer(window, 3);
+}
+
 LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kDone) {
+  if (message == WM_TIMER && wParam == 3) {
+    Watch();
+  } else if (message == kDone) {
     auto outcome = qc::TakeOutcome(lParam);
     if (abandoned) Print(L"message after abandon");
     if (!abandoned && wParam == run.Id()) posted = std::move(outcome), ::PostQuitMessage(0);
@@ -100,10 +126,11 @@ DWORD WINAPI Probe(void*) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  bool async = false;
+  bool async = false, probe = true;
   int i = 1;
   for (; i < argc && argv[i][0] == L'-'; ++i) {
     async = async || std::wcscmp(argv[i], L"--async") == 0;
+    probe = probe && std::wcscmp(argv[i], L"--no-probe") != 0;
     if (std::wcscmp(argv[i], L"--abandon") == 0 && i + 1 < argc) abandon = argv[++i];
     if (std::wcscmp(argv[i], L"--hold") == 0 && i + 1 < argc) holder = argv[++i];
   }
@@ -117,7 +144,8 @@ int wmain(int argc, wchar_t** argv) {
   wc.lpszClassName = L"qvclient_driver";
   ::RegisterClassW(&wc);
   window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  HANDLE prober = ::CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr);
+  HANDLE prober = probe ? ::CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
+  ::SetTimer(window, 3, 20, nullptr);
   qc::Outcome outcome;
   if (!async) {
     outcome = sheet ? qc::RunPropertySheet(helper, argument) : qc::RunCreateWizard(helper, argument, type);
@@ -132,7 +160,7 @@ int wmain(int argc, wchar_t** argv) {
     if (posted) outcome = *posted;
   }
   stop = true;
-  ::WaitForSingleObject(prober, INFINITE);
+  if (prober) ::WaitForSingleObject(prober, INFINITE);
   if (release) ::SetEvent(release), ::WaitForSingleObject(holderProcess, 10000);
   if (!abandoned) {
     wchar_t code[16];
@@ -145,6 +173,11 @@ int wmain(int argc, wchar_t** argv) {
             outcome.created.samAccountName);
     Print(L"reason: " + outcome.reason);
   }
-  Print(L"probes: " + std::to_wstring(probes.load()) + L" late: " + std::to_wstring(late.load()));
+  Print(probe ? L"probes: " + std::to_wstring(probes.load()) + L" late: " + std::to_wstring(late.load())
+              : L"probes: off");
+  BOOL self = FALSE;
+  ::IsWow64Process(::GetCurrentProcess(), &self);
+  Print(L"wow64: parent=" + std::to_wstring(self ? 1 : 0) +
+        L" helper=" + (helperWow64 < 0 ? std::wstring(L"-") : std::to_wstring(helperWow64)));
   return 0;
 }

@@ -52,12 +52,13 @@ outstanding() {
     tr '\n' ' '
 }
 
-# window CAPTION: the window whose title is exactly CAPTION, once it exists.
+# window CAPTION: the window whose title is exactly CAPTION, once it exists (a 32-bit
+# driver under the emulator may take half a minute to start on a loaded machine).
 window() {
   local win="" title t0=$SECONDS
   # xdotool gives up at an X error (a window that goes while it looks): look again.
-  while [ -z "$win" ] && ((SECONDS - t0 < 30)); do
-    win=$(timeout $((30 - (SECONDS - t0))) xdotool search --sync --name "^$1\$" 2>/dev/null | head -1)
+  while [ -z "$win" ] && ((SECONDS - t0 < 60)); do
+    win=$(timeout $((60 - (SECONDS - t0))) xdotool search --sync --name "^$1\$" 2>/dev/null | head -1)
   done
   [ -n "$win" ] || { say "$1" "no such window"; return 1; }
   title=$(xdotool getwindowname "$win")
@@ -128,10 +129,11 @@ edit_then() {  # NAME KEY VALUE
 edit_cancel() { edit_then "$1" Escape "Cancelled edit"; }
 new_value="Edited at $(date +%s)"
 edit_ok() { edit_then "$1" Return "$new_value"; }
-# No sheet appears while quorvel.exe runs, and it ends by itself.
+# No sheet appears while quorvel.exe runs, and it ends by itself (a 32-bit caller may
+# take half a minute to start on a loaded machine).
 none() {
   local i open
-  for i in $(seq 150); do
+  for i in $(seq 450); do
     open=$(sheets)
     [ -z "$open" ] || { say "$1" "a sheet is open: $open"; return 1; }
     kill -0 "$launcher_pid" 2>/dev/null || return 0
@@ -391,24 +393,29 @@ if [[ "$only" = "  " || "$only" = *" deep-nesting "* ]]; then
   check_chain
 fi
 # --- the client library: the sheet run by client/ through qvclient_driver ---
-# client NAME EXPECTED-LINE DRIVE PATH [OPTIONS]: the driver's output must hold the line,
-# and the caller's window must have answered every probe within 1 s.
+. "$here/client_bits.sh"
+# client NAME EXPECTED-LINE DRIVE PATH [--x64] [OPTIONS]: the driver's output must hold the
+# line, and the caller's window must have answered every probe within 1 s. --x64: the
+# x86-64 driver, where the run is the 64-bit console's own.
 client() {
   local name=$1 expected=$2 drive=$3 path=$4; shift 4
+  local exe=$driver parent=$wow64_parent bits=$driver_bits flags=$driver_flags t0=$SECONDS
+  if [ "${1:-}" = --x64 ]; then exe=$driver_x64 parent=0 bits=x86-64 flags=; shift; fi
   if [ "$only" != "  " ] && [[ "$only" != *" client-$name "* ]]; then return; fi
   local out; out=$(mktemp)
-  timeout 90 wine "$(winpath "$build/tests/client/qvclient_driver.exe")" "$@" "$(winpath "$build/app/quorvel.exe")" \
-    sheet "$path" >"$out" 2>/dev/null &
+  # shellcheck disable=SC2086
+  timeout 150 wine "$exe" $flags "$@" "$(winpath "$build/app/quorvel.exe")" sheet "$path" >"$out" 2>/dev/null &
   launcher_pid=$!
   local problem=""
   "$drive" "client-$name" || problem="driving failed"
   wait "$launcher_pid"
-  local got; got=$(tr -d '\r' <"$out"); rm -f "$out"
+  local got; got=$(tr -d '\r' <"$out")
   grep -qx "$expected" <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
-  grep -q "^probes: $min_probes[0-9]* late: 0$" <<<"$got" || problem="$problem; the caller's window did not answer in time"
+  probes_check "$out" "$bits" "$min_probes"
   grep -q 'message after abandon' <<<"$got" && problem="$problem; an outcome was posted after Abandon"
-  if [ -n "$problem" ]; then echo "FAILED client-$name: ${problem#; }"; failures=$((failures + 1))
-  else echo "ok client-$name"; passed=$((passed + 1)); fi
+  wow64_check "$out" 0 "$parent"; rm -f "$out"
+  if [ -n "$problem" ]; then echo "FAILED client-$name ($bits): ${problem#; }"; failures=$((failures + 1))
+  else echo "ok client-$name ($bits, $((SECONDS - t0)) s)"; passed=$((passed + 1)); fi
 }
 # The run is let go while the sheet is up: the sheet stays, and closes as usual.
 abandon_sheet() {
@@ -422,10 +429,12 @@ client_edit() { sleep 1; edit_then "$1" Return "Client edit at $(date +%s)"; }
 min_probes=''
 client unchanged "outcome: Unchanged 0x00000000" close_untouched "LDAP://$group"
 client bind-failed "outcome: BindFailed 0x80072030" none "LDAP://CN=Nobody,$staff"
-client abandon "abandoned" abandon_sheet "LDAP://$group" --async --abandon "$caption"
+client abandon "abandoned" abandon_sheet "LDAP://$group" --x64 --async --abandon "$caption"
 # Asynchronous, a sheet open for seconds: its every probe answered (at least ten of them).
 min_probes='[1-9]'
 client changed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --async
+# The x86 driver runs no probes (client_bits.sh): the caller's window is probed in x86-64.
+[ "$driver_bits" = x86 ] && client changed-probed "outcome: Changed 0x00000001" client_edit "LDAP://$group" --x64 --async
 
 # --- quorvel_client.dll through qvcapi_driver, as a console in another language takes it ---
 # capi NAME EXPECTED-LINE DRIVE BITS PATH [OPTIONS]: BITS x86 runs the x86 driver under WoW64

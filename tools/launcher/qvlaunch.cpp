@@ -2,8 +2,12 @@
 // and prints its full 32-bit exit status, which a Linux exit status would cut to 8 bits.
 // qvlaunch --owner CAPTION: prints the owner of the top-level window titled CAPTION
 // (0x00000000 for none), which the X side does not show.
+// qvlaunch --wow64 NAME: for each running process of that file name, a line "NAME wow64=1"
+// when it runs under WoW64, "NAME wow64=0" when natively; nothing when none runs.
 #include "app/dispatch.h"
 #include "platform/win/unique_handle.h"
+
+#include <tlhelp32.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +25,22 @@ int wmain() {
     if (!window) return 2;
     const auto owner = reinterpret_cast<std::uintptr_t>(::GetWindow(window, GW_OWNER));
     std::printf("0x%08llX\n", static_cast<unsigned long long>(owner));
+    return 0;
+  }
+  constexpr std::u16string_view kWow64 = u"--wow64 ";
+  if (rest.substr(0, kWow64.size()) == kWow64) {
+    const std::wstring name(reinterpret_cast<const wchar_t*>(rest.data()) + kWow64.size(), rest.size() - kWow64.size());
+    const quorvel::UniqueThreadHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+      if (_wcsicmp(entry.szExeFile, name.c_str()) != 0) continue;
+      const quorvel::UniqueThreadHandle process(
+          ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      BOOL wow64 = FALSE;
+      if (!process.get() || !::IsWow64Process(process.get(), &wow64)) return 2;
+      std::printf("%ls wow64=%d\n", name.c_str(), wow64 ? 1 : 0);
+    }
     return 0;
   }
   if (rest.empty()) {
