@@ -26,9 +26,10 @@ attribute() {  # DN ATTRIBUTE: its values in slapd, one a line
 record() {  # FOLDER [VIEW]
   wine reg add 'HKLM\SOFTWARE\Quorvel' /v InstallDir /d "$1" "/reg:${2:-64}" /f >/dev/null 2>&1
 }
-unrecord() {  # the value only: the stand-ins keep their settings under the same key
-  local view
-  for view in 64 32; do wine reg delete 'HKLM\SOFTWARE\Quorvel' /v InstallDir "/reg:$view" /f >/dev/null 2>&1; done
+unrecord() {  # the 64-bit value only: the stand-ins keep their settings under the same key
+  wine reg delete 'HKLM\SOFTWARE\Quorvel' /v InstallDir /reg:64 /f >/dev/null 2>&1
+  # Nothing of ours belongs in the 32-bit view: the key a scenario made there goes whole.
+  wine reg delete 'HKLM\SOFTWARE\WOW6432Node\Quorvel' /reg:64 /f >/dev/null 2>&1
 }
 unrecord
 
