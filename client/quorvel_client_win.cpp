@@ -5,6 +5,9 @@
 #include "client_rules.h"
 
 #include <bcrypt.h>
+#ifdef _MSC_VER
+#pragma comment(lib, "bcrypt.lib")  // copied into a console's tree, the file brings its library along
+#endif
 
 #include <atomic>
 #include <new>
