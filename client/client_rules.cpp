@@ -61,7 +61,8 @@ CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_vie
   return Finish(helperPath, tail);
 }
 
-CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type) {
+CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type,
+                             std::u16string_view identity) {
   if (auto refusal = HelperRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
   if (containerDN.empty()) return Refused(u"The container's distinguished name is empty.");
   if (HasZero(containerDN)) return Refused(u"The container's distinguished name holds a zero unit.");
@@ -70,12 +71,29 @@ CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view
   // quorvel.exe puts LDAP:// in front itself; a second one names no object.
   if (StartsWithLdapScheme(containerDN))
     return Refused(u"The container is given as a path; give its distinguished name without \"LDAP://\".");
+  // quorvel.exe looks for the sheet's switch first, anywhere on the line: it would
+  // show a property sheet, whose exit code would then be read as the wizard's.
+  if (containerDN.find(u"/adproppage:") != std::u16string_view::npos)
+    return Refused(u"The container's distinguished name holds \"/adproppage:\", which quorvel.exe would take for "
+                   u"the property sheet's switch.");
   if (type < 0 || type > 2)
     return Refused(u"The object type " + Ascii(std::to_string(type).c_str()) +
                    u" is none of 0 (user), 1 (group), 2 (computer).");
   std::u16string tail = u"/adcreateobjwiz:";
   tail.append(containerDN).append(u"|").push_back(static_cast<char16_t>(u'0' + type));
+  if (!identity.empty()) tail.append(u"|").append(identity);
   return Finish(helperPath, tail);
+}
+
+std::u16string IdentityText(const std::uint8_t (&random)[kIdentityBytes]) {
+  static constexpr char16_t digits[] = u"0123456789ABCDEF";
+  std::u16string text;
+  text.reserve(2 * kIdentityBytes);
+  for (const std::uint8_t byte : random) {
+    text += digits[byte >> 4];
+    text += digits[byte & 0xF];
+  }
+  return text;
 }
 
 std::u16string Hex(std::uint32_t value) {
@@ -87,13 +105,23 @@ std::u16string Hex(std::uint32_t value) {
 
 namespace {
 
-// An exception code (both top bits set) is how a process that crashed ends; no
-// HRESULT of the directory or of the wizard looks like that.
-bool EndedAbnormally(std::uint32_t exitCode) { return (exitCode & 0xC0000000u) == 0xC0000000u; }
+constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFFu);  // E_UNEXPECTED
+constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005u);        // E_FAIL
+
+// A process that crashed ends with its exception's code, an NTSTATUS. quorvel.exe
+// itself ends with 0, 1, 87 or an HRESULT, and an HRESULT never sets the reserved
+// bit 0x40000000, which every NTSTATUS of the error and the information classes
+// does (0xC0000005, 0x40010005). NTSTATUS warnings that are raised as exceptions
+// (0x80000001 guard page to 0x80000004 single step, 0x80000026 long jump) have
+// facility 0 and a code below 0x1000, where no HRESULT of the directory, of COM or
+// of the wizard lies: theirs start at 0x80004001.
+bool EndedAbnormally(std::uint32_t exitCode) {
+  return (exitCode & 0x40000000u) != 0 || (exitCode & 0xFFFFF000u) == 0x80000000u;
+}
 
 Reading Abnormal(std::uint32_t exitCode) {
-  return {Result::Error, static_cast<std::int32_t>(exitCode),
-          u"quorvel.exe ended abnormally (" + Hex(exitCode) + u")."};
+  const auto code = static_cast<std::int32_t>(exitCode);
+  return {Result::Error, code < 0 ? code : kFail, u"quorvel.exe ended abnormally (" + Hex(exitCode) + u")."};
 }
 
 }  // namespace
@@ -104,7 +132,7 @@ Reading ReadSheetExit(std::uint32_t exitCode) {
   if (exitCode == 0) return {Result::Unchanged, code, u"The properties were closed without a change."};
   if (exitCode == 1) return {Result::Changed, code, u"The properties were changed."};
   if (code < 0) return {Result::BindFailed, code, u"The object could not be opened (" + Hex(exitCode) + u")."};
-  return {Result::Error, code, u"quorvel.exe ended with an unexpected status (" + Hex(exitCode) + u")."};
+  return {Result::Error, kUnexpected, u"quorvel.exe ended with an unexpected status (" + Hex(exitCode) + u")."};
 }
 
 Reading ReadWizardExit(std::uint32_t exitCode) {
@@ -113,14 +141,16 @@ Reading ReadWizardExit(std::uint32_t exitCode) {
   switch (exitCode) {
     case 0: return {Result::Created, code, u"The object was created."};
     case 1: return {Result::Cancelled, code, u"The creation was cancelled."};
-    case 0x57: return {Result::Refused, code, u"quorvel.exe refused the creation argument."};
+    case 0x57:
+      return {Result::Refused, kInvalidArg, u"quorvel.exe refused the creation argument (exit status 0x00000057)."};
     case 0x80004002u: return {Result::Failed, code, u"The creation wizard is not available (0x80004002)."};
     case 0x80072030u: return {Result::Failed, code, u"The container does not exist (0x80072030)."};
     default: break;
   }
   // Only 0 means created: a success code of the wizard's own published nothing.
   if (code > 0)
-    return {Result::Failed, code, u"The wizard ended with " + Hex(exitCode) + u"; nothing is known to be created."};
+    return {Result::Failed, kUnexpected,
+            u"The wizard ended with " + Hex(exitCode) + u"; nothing is known to be created."};
   return {Result::Failed, code, u"The object could not be created (" + Hex(exitCode) + u")."};
 }
 
@@ -136,13 +166,20 @@ Names DecodeRecord(const std::vector<std::uint8_t>& record) {
   return {Field(record, 0, 260), Field(record, 520, 64), Field(record, 648, 16)};
 }
 
-Judgement JudgeRecord(const ClipboardState& before, const ClipboardState& after) {
-  if (after.sequence == before.sequence) return {false, u"no record was published by this run", {}};
-  if (!after.record) return {false, u"no record is on the clipboard", {}};
-  if (after.record->size() < kRecordBytes) return {false, u"the record on the clipboard is too short", {}};
-  if (before.record && *before.record == *after.record)
-    return {false, u"the record on the clipboard is the one from before the run", {}};
-  Names names = DecodeRecord(*after.record);
+Judgement JudgeRunRecord(const std::optional<std::vector<std::uint8_t>>& runRecord, std::u16string_view identity) {
+  if (!runRecord) return {false, u"no record naming its run is on the clipboard", {}};
+  const std::vector<std::uint8_t>& bytes = *runRecord;
+  // The identity runs from the record's end to its zero unit, which must be there.
+  std::u16string published;
+  bool ended = false;
+  for (std::size_t at = kRecordBytes; at + 1 < bytes.size() && !ended; at += 2) {
+    const auto unit = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+    ended = unit == 0;
+    if (!ended) published += unit;
+  }
+  if (!ended) return {false, u"the record naming its run on the clipboard is cut short", {}};
+  if (identity.empty() || published != identity) return {false, u"the record on the clipboard is another run's", {}};
+  Names names = DecodeRecord(bytes);
   if (names.distinguishedName.empty() && names.name.empty() && names.samAccountName.empty())
     return {false, u"the record names nothing", {}};
   return {true, {}, std::move(names)};

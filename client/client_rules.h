@@ -1,6 +1,6 @@
 // The client's rules that need no Windows: the command lines, the refusals, the
-// reading of an exit code, the record of the creation job and whether it belongs
-// to this run. Text is UTF-16; the Win32 side converts at its boundary.
+// reading of an exit code, a run's identity, the record of the creation job and
+// whether it belongs to this run. Text is UTF-16; the Win32 side converts at its boundary.
 #pragma once
 
 #include "quorvel_client.h"
@@ -25,10 +25,17 @@ struct CommandLine {
 };
 
 CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_view adsPath);
-CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type);
+// `identity` goes in the third field; empty leaves the field out.
+CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type,
+                             std::u16string_view identity);
+
+// A run's identity: its random bytes as upper-case hex digits, two a byte.
+inline constexpr std::size_t kIdentityBytes = 16;
+std::u16string IdentityText(const std::uint8_t (&random)[kIdentityBytes]);
 
 // What an exit code means. A wizard's 0 comes back as Created: whether its names
-// are known is decided by the record (JudgeRecord).
+// are known is decided by the record (JudgeRunRecord). For every failure, code is
+// a failure HRESULT; the reason gives the exit status as it was.
 struct Reading {
   Result result;
   std::int32_t code;
@@ -50,20 +57,15 @@ struct Names {
 // zero unit, or its whole width; a field of zeros is empty.
 Names DecodeRecord(const std::vector<std::uint8_t>& record);
 
-// The clipboard as seen before the start and after the end of one wizard run: its
-// sequence number and the record format's bytes (nullopt when there were none).
-struct ClipboardState {
-  std::uint32_t sequence = 0;
-  std::optional<std::vector<std::uint8_t>> record;
-};
-// After an exit 0: the record is this run's only when the clipboard changed and
-// holds a whole record unlike the one before, naming something. Then its names;
-// otherwise the reason it is not.
+// The bytes under the run's format, as read from the clipboard (nullopt when there
+// were none): the record, then the identity of the run that published it, ended by
+// a zero unit. They are this run's only when that identity is `identity`. Then the
+// names; otherwise the reason they are not.
 struct Judgement {
   bool accepted;
   std::u16string reason;
   Names names;
 };
-Judgement JudgeRecord(const ClipboardState& before, const ClipboardState& after);
+Judgement JudgeRunRecord(const std::optional<std::vector<std::uint8_t>>& runRecord, std::u16string_view identity);
 
 }  // namespace quorvel::client::rules

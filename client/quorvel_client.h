@@ -1,7 +1,7 @@
 // quorvel_client: starting quorvel.exe from a console, for either of its two jobs,
 // and reading back what happened. C++17, Win32 only, no other dependency; builds
 // for x86 and x86-64. Copy client/ into the console's tree, or link the static
-// library `quorvel_client` of this tree.
+// library `quorvel_client` of this tree (and bcrypt).
 //
 //   quorvel::client::Outcome o = quorvel::client::RunPropertySheet(helper, L"LDAP://CN=x,DC=example,DC=com");
 //   if (o.result == quorvel::client::Result::Changed) Refresh();
@@ -12,8 +12,12 @@
 //   any process starts;
 // - the wait: the calling thread keeps answering its messages (Run*), or the call
 //   returns at once and the outcome is posted to a window (Start*);
-// - the record of the creation job: only a record this run published is read;
-//   another client's, or an earlier run's, is never taken for this run's object.
+// - the record of the creation job: each wizard run passes quorvel.exe an identity
+//   of its own (128 random bits) and takes only a record published under it, so
+//   that another client's record, or an earlier run's, is never taken for this
+//   run's object. A quorvel.exe that publishes no identity (one older than this
+//   library) gives CreatedNamesUnknown, never a guess. Wizards of several runs and
+//   consoles may be open at once.
 #pragma once
 
 #include <cstdint>
@@ -35,23 +39,20 @@ enum class Result : int {
   Cancelled,            // the person cancelled (exit 1)
   Failed,               // the wizard, or the directory, failed; code is its HRESULT
   // Either job.
-  Refused,  // an argument was refused: by the library before any start (code E_INVALIDARG),
-            // or by quorvel.exe itself (code 0x00000057)
-  Error,    // the library's own failure (helper missing, CreateProcessW, the clipboard before
-            // the start, the mutex, a thread), or quorvel.exe ended abnormally; code says why
+  Refused,  // an argument was refused, by the library before any start or by quorvel.exe
+            // itself (exit 87); code is E_INVALIDARG either way, the reason says which
+  Error,    // the library's own failure (helper missing, CreateProcessW, a thread, memory), or
+            // quorvel.exe ended abnormally (crashed); code says why
 };
 
 }  // namespace quorvel::client
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
+// Only <windows.h> as the console configures it: this header defines none of its
+// macros (NOMINMAX, WIN32_LEAN_AND_MEAN, ...), so including it first changes nothing.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,30 +69,45 @@ struct CreatedObject {
 
 struct Outcome {
   Result result = Result::Error;
-  // quorvel.exe's 32-bit exit code read as an HRESULT (0, 1, a bind's or the wizard's
-  // HRESULT, 0x57), or, for a refusal by the library and for Error, the library's own
-  // HRESULT.
+  // FAILED(code) for every failure result (BindFailed, Failed, Refused, Error): the bind's
+  // or the wizard's HRESULT, the library's own, or for an exit status that is no HRESULT
+  // (87, a crash's exception code 0x4xxxxxxx, a success code of the wizard's own) one
+  // that says what happened (E_INVALIDARG, E_FAIL, E_UNEXPECTED). The reason then gives
+  // the exit status as it was. 0 or 1 otherwise; Created may carry a read's failure.
   HRESULT code = E_UNEXPECTED;
   // One sentence a person can read, for every result: for a status line or a log.
+  // Empty only when the library ran out of memory even for it.
   std::wstring reason;
   // Result::Created only.
   CreatedObject created;
 };
+
+// Offered every message that the blocking calls take from the calling thread's
+// queue, before they translate and dispatch it; returns true when it handled the
+// message itself. A dialog-based console keeps its keyboard navigation with
+//   [dialog](MSG& m) { return ::IsDialogMessageW(dialog, &m) != FALSE; }
+// (and its accelerators with TranslateAcceleratorW). An exception it throws leaves
+// the call (std::bad_alloc reads as out of memory); the run is then let go as by
+// Abandon.
+using MessageFilter = std::function<bool(MSG&)>;
 
 // Blocking calls. Each returns when quorvel.exe has ended (its sheet or wizard is
 // modal); meanwhile the calling thread keeps dispatching its messages, so the
 // console repaints and answers. The caller's windows stay enabled: disable what
 // must not be pressed twice. A WM_QUIT seen while waiting is posted again, and the
 // call returns at once with Error/E_ABORT, leaving quorvel.exe's window up.
-Outcome RunPropertySheet(std::wstring_view helperPath, std::wstring_view adsPath);
-Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containerDN, ObjectType type);
+// Nothing is thrown; out of memory gives Error/E_OUTOFMEMORY.
+Outcome RunPropertySheet(std::wstring_view helperPath, std::wstring_view adsPath,
+                         const MessageFilter& filter = nullptr);
+Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containerDN, ObjectType type,
+                        const MessageFilter& filter = nullptr);
 
 // An asynchronous run. Destroying it, or Abandon(), lets the run go: the client's
 // handles are closed and no message is posted after Abandon returns (one posted
-// just before stays in the queue; take it as any other). quorvel.exe is never
-// ended: a sheet the person is editing stays up. An abandoned wizard run keeps
-// the library's lock until its wizard closes, so that a later run cannot take
-// its record for its own.
+// just before stays in the queue; take it as any other). A run abandoned before
+// quorvel.exe was started never starts it; once started, quorvel.exe is never
+// ended: a sheet the person is editing stays up. An abandoned wizard's record names
+// that run only, so no later run takes it for its own.
 class Run {
  public:
   Run() = default;
@@ -109,8 +125,8 @@ class Run {
   struct State;
 
  private:
-  friend HRESULT StartPropertySheet(HWND, UINT, std::wstring_view, std::wstring_view, Run&);
-  friend HRESULT StartCreateWizard(HWND, UINT, std::wstring_view, std::wstring_view, ObjectType, Run&);
+  friend HRESULT StartPropertySheet(HWND, UINT, std::wstring_view, std::wstring_view, Run&) noexcept;
+  friend HRESULT StartCreateWizard(HWND, UINT, std::wstring_view, std::wstring_view, ObjectType, Run&) noexcept;
   std::shared_ptr<State> state_;
 };
 
@@ -120,20 +136,17 @@ class Run {
 // longer tracks; a message lost because the window was destroyed leaks one small
 // Outcome). A refused argument and a failure to start are posted too, at once, so
 // every outcome reaches the same handler.
-// Returns S_OK when a message will come (the previous run in `run` is abandoned
-// first), E_HANDLE when `window` is not a window, E_OUTOFMEMORY, or the failure of
-// PostMessageW: then nothing is posted and `run` is left empty.
+// The previous run in `run` is abandoned first, whatever follows. Returns S_OK when
+// a message will come; otherwise nothing is posted, `run` is left empty and the
+// result is E_HANDLE (`window` is not a window), E_OUTOFMEMORY, or the failure of
+// PostMessageW. Nothing is thrown.
 HRESULT StartPropertySheet(HWND window, UINT message, std::wstring_view helperPath,
-                           std::wstring_view adsPath, Run& run);
+                           std::wstring_view adsPath, Run& run) noexcept;
 HRESULT StartCreateWizard(HWND window, UINT message, std::wstring_view helperPath,
-                          std::wstring_view containerDN, ObjectType type, Run& run);
+                          std::wstring_view containerDN, ObjectType type, Run& run) noexcept;
 
 // The Outcome of a run's message; lParam must come from such a message.
-std::unique_ptr<Outcome> TakeOutcome(LPARAM lParam);
-
-// The named mutex held for a whole wizard run, in the logon session: a console
-// that runs quorvel.exe by hand can join the same discipline.
-inline constexpr wchar_t kWizardMutexName[] = L"Local\\tarnwick.adcreateobjwiz.clip";
+std::unique_ptr<Outcome> TakeOutcome(LPARAM lParam) noexcept;
 
 }  // namespace quorvel::client
 #endif  // _WIN32

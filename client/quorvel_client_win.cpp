@@ -1,10 +1,17 @@
 // The Win32 side of the client: one thread per run starts quorvel.exe, waits for
-// it and, for the wizard, holds the lock and reads the record. The blocking calls
-// are that same run with the caller's thread answering its messages until the
-// thread ends, so both roads share every step.
+// it and, for the wizard, watches the clipboard for the record published under the
+// run's identity. The blocking calls are that same run with the caller's thread
+// answering its messages until the thread ends, so both roads share every step.
 #include "client_rules.h"
 
+#include <bcrypt.h>
+#ifdef _MSC_VER
+#pragma comment(lib, "bcrypt.lib")  // copied into a console's tree, the file brings its library along
+#endif
+
 #include <atomic>
+#include <new>
+#include <optional>
 #include <utility>
 
 namespace quorvel::client {
@@ -39,18 +46,6 @@ class Handle {
   HANDLE h_;
 };
 
-// The mutex is owned by the thread that waited for it: it must be released there.
-class MutexOwnership {
- public:
-  explicit MutexOwnership(HANDLE mutex) noexcept : mutex_(mutex) {}
-  MutexOwnership(const MutexOwnership&) = delete;
-  MutexOwnership& operator=(const MutexOwnership&) = delete;
-  ~MutexOwnership() { ::ReleaseMutex(mutex_); }
-
- private:
-  HANDLE mutex_;
-};
-
 HRESULT LastError() {
   const DWORD error = ::GetLastError();
   return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
@@ -60,35 +55,47 @@ Outcome Make(Result result, HRESULT code, std::u16string_view reason) { return {
 Outcome Failure(HRESULT code, std::u16string_view what) {
   return Make(Result::Error, code, std::u16string(what) + u" (" + rules::Hex(static_cast<std::uint32_t>(code)) + u").");
 }
+// The outcome of an exception, the reason too if memory for it can be had.
+Outcome Thrown(HRESULT code = E_OUTOFMEMORY, const wchar_t* reason = L"The client ran out of memory.") noexcept {
+  Outcome outcome;
+  outcome.code = code;
+  try {
+    outcome.reason = reason;
+  } catch (...) {
+  }
+  return outcome;
+}
 
-UINT RecordFormat() {
-  static const UINT format = ::RegisterClipboardFormatW(L"tarnwick.adcreateobjwiz.clip");
+UINT RunFormat() {
+  static const UINT format = ::RegisterClipboardFormatW(L"tarnwick.adcreateobjwiz.run");
   return format;
 }
 
-// The clipboard's sequence number and the record's bytes, taken while it is open so
-// that they belong together. Another program may hold it for a moment: try for a second.
-HRESULT ReadClipboard(rules::ClipboardState& state) {
+// The bytes under the run's format (nullopt when there are none), read while the
+// clipboard is open. Another program may hold it for a moment: try for a second.
+HRESULT ReadRunRecord(std::optional<std::vector<std::uint8_t>>& bytes) {
   bool open = false;
   for (int attempt = 0; attempt < 20 && !open; ++attempt) {
     open = ::OpenClipboard(nullptr) != FALSE;
     if (!open) ::Sleep(50);
   }
   if (!open) return LastError();
-  state.sequence = ::GetClipboardSequenceNumber();
-  state.record.reset();
-  if (HANDLE data = ::GetClipboardData(RecordFormat())) {
-    std::vector<std::uint8_t> bytes;
-    if (const auto* p = static_cast<const std::uint8_t*>(::GlobalLock(data))) {
-      // GlobalSize may round up: only the record's own bytes count.
-      const SIZE_T size = ::GlobalSize(data);
-      bytes.assign(p, p + (size < rules::kRecordBytes ? size : rules::kRecordBytes));
-      ::GlobalUnlock(data);
+  bytes.reset();
+  HRESULT hr = S_OK;
+  try {
+    if (HANDLE data = ::GetClipboardData(RunFormat())) {
+      bytes.emplace();
+      if (const auto* p = static_cast<const std::uint8_t*>(::GlobalLock(data))) {
+        // GlobalSize may round up: the rules stop at the identity's zero unit.
+        bytes->assign(p, p + ::GlobalSize(data));
+        ::GlobalUnlock(data);
+      }
     }
-    state.record = std::move(bytes);
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
   }
   ::CloseClipboard();
-  return S_OK;
+  return hr;
 }
 
 enum class Job { Sheet, Wizard };
@@ -101,7 +108,8 @@ struct Run::State {
   Job job = Job::Sheet;
   std::wstring helper;
   std::wstring line;
-  HWND window = nullptr;  // null for a blocking call: the outcome stays here
+  std::u16string identity;  // the wizard's
+  HWND window = nullptr;    // null for a blocking call: the outcome stays here
   UINT message = 0;
   UINT_PTR id = ++lastId;
   Handle abandonEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
@@ -114,26 +122,22 @@ namespace {
 
 using StatePtr = std::shared_ptr<Run::State>;
 
-// Waits for `object` or for the run to be abandoned; true when `object` came first.
-// Gives the wait's failure in `failure`.
-bool WaitUnlessAbandoned(Run::State& state, HANDLE object, HRESULT& failure, bool& abandonedMutex) {
-  const HANDLE handles[] = {state.abandonEvent.get(), object};
-  const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  abandonedMutex = r == WAIT_ABANDONED_0 + 1;
-  if (r == WAIT_OBJECT_0 + 1 || abandonedMutex) return true;
-  failure = r == WAIT_OBJECT_0 ? E_ABORT : LastError();
-  return false;
-}
-
-// Starts quorvel.exe; on failure the outcome says why.
-Handle StartHelper(Run::State& state, Outcome& outcome) {
+// Starts quorvel.exe unless the run was abandoned first (then `abandoned` and a null
+// handle); on failure the outcome says why. Abandon waits for the lock, so once it
+// returns, either quorvel.exe had started or it never will.
+Handle StartHelper(Run::State& state, Outcome& outcome, bool& abandoned) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
+  ::AcquireSRWLockExclusive(&state.lock);
+  abandoned = state.abandoned;
   // The application name keeps the path from being searched for; the line is written to.
-  if (!::CreateProcessW(state.helper.c_str(), state.line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi)) {
-    const DWORD error = ::GetLastError();
+  const bool started = !abandoned && ::CreateProcessW(state.helper.c_str(), state.line.data(), nullptr, nullptr,
+                                                      FALSE, 0, nullptr, nullptr, &si, &pi);
+  const DWORD error = ::GetLastError();
+  ::ReleaseSRWLockExclusive(&state.lock);
+  if (abandoned) return Handle();
+  if (!started) {
     outcome = Make(Result::Error, error ? HRESULT_FROM_WIN32(error) : E_FAIL,
                    rules::StartFailureReason(U16(state.helper), error));
     return Handle();
@@ -154,16 +158,17 @@ bool ExitCodeOf(HANDLE process, std::uint32_t& code, Outcome& outcome) {
 
 Outcome FromReading(const rules::Reading& reading) { return Make(reading.result, reading.code, reading.reason); }
 
-// The sheet: nothing to hold. Abandoned, the thread lets the process go at once.
+// The sheet: nothing to watch. Abandoned, the thread lets the process go at once.
 // Returns false when the run was abandoned and nothing is to be reported.
 bool SheetRun(Run::State& state, Outcome& outcome) {
-  const Handle process = StartHelper(state, outcome);
-  if (!process) return true;
-  HRESULT failure = S_OK;
-  bool unused = false;
-  if (!WaitUnlessAbandoned(state, process.get(), failure, unused)) {
-    if (failure == E_ABORT) return false;
-    outcome = Failure(failure, u"Waiting for quorvel.exe failed");
+  bool abandoned = false;
+  const Handle process = StartHelper(state, outcome, abandoned);
+  if (!process) return !abandoned;
+  const HANDLE handles[] = {state.abandonEvent.get(), process.get()};
+  const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  if (r == WAIT_OBJECT_0) return false;
+  if (r != WAIT_OBJECT_0 + 1) {
+    outcome = Failure(LastError(), u"Waiting for quorvel.exe failed");
     return true;
   }
   std::uint32_t code = 0;
@@ -171,77 +176,111 @@ bool SheetRun(Run::State& state, Outcome& outcome) {
   return true;
 }
 
-// The wizard: the lock is held from before the clipboard is looked at until the
-// record is read, also when the run is abandoned while the wizard is up, so that no
-// other client's run overlaps this one's publication.
+// A message-only window of the run's thread that the system tells of every change
+// of the clipboard, which wakes the run's loop; the sequence number then says
+// whether the clipboard changed. Without the window (it could not be made) the run
+// still looks once after the exit: the identity keeps that look from taking another
+// run's record, the watch only keeps a later publication from hiding this run's.
+class ClipboardWatch {
+ public:
+  ClipboardWatch() noexcept
+      : window_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+    if (window_ && !::AddClipboardFormatListener(window_)) Stop();
+  }
+  ClipboardWatch(const ClipboardWatch&) = delete;
+  ClipboardWatch& operator=(const ClipboardWatch&) = delete;
+  ~ClipboardWatch() { Stop(); }
+
+  // Whether the clipboard changed since the last call.
+  bool Changed() noexcept {
+    const DWORD now = ::GetClipboardSequenceNumber();
+    return std::exchange(sequence_, now) != now;
+  }
+  void Stop() noexcept {
+    if (!window_) return;
+    ::RemoveClipboardFormatListener(window_);
+    ::DestroyWindow(std::exchange(window_, nullptr));
+  }
+
+ private:
+  HWND window_;
+  DWORD sequence_ = ::GetClipboardSequenceNumber();
+};
+
+// This run's names, when the run's format now holds a record under its identity.
+std::optional<rules::Names> TakeIfMine(const Run::State& state, HRESULT& failure, std::u16string& reason) {
+  std::optional<std::vector<std::uint8_t>> bytes;
+  failure = ReadRunRecord(bytes);
+  if (FAILED(failure)) return std::nullopt;
+  rules::Judgement judgement = rules::JudgeRunRecord(bytes, state.identity);
+  if (!judgement.accepted) {
+    reason = std::move(judgement.reason);
+    return std::nullopt;
+  }
+  return std::move(judgement.names);
+}
+
+// The wizard: while quorvel.exe runs, every change of the clipboard is looked at,
+// and this run's record is taken the moment it is there, so that a publication
+// after it cannot hide it; after the exit it is looked for once more.
 bool WizardRun(Run::State& state, Outcome& outcome) {
-  if (!RecordFormat()) {
+  if (!RunFormat()) {
     outcome = Failure(LastError(), u"The record's clipboard format could not be registered");
     return true;
   }
-  const Handle mutex(::CreateMutexW(nullptr, FALSE, kWizardMutexName));
-  if (!mutex) {
-    outcome = Failure(LastError(), u"The lock for the creation wizard could not be made");
-    return true;
-  }
+  ClipboardWatch watch;
+  bool abandoned = false;
+  const Handle process = StartHelper(state, outcome, abandoned);
+  if (!process) return !abandoned;
+  std::optional<rules::Names> mine;
   HRESULT failure = S_OK;
-  bool abandonedByOwner = false;
-  if (!WaitUnlessAbandoned(state, mutex.get(), failure, abandonedByOwner)) {
-    if (failure == E_ABORT) return false;
-    outcome = Failure(failure, u"Waiting for the lock of the creation wizard failed");
-    return true;
+  std::u16string notMine;
+  for (;;) {
+    const HANDLE handles[] = {state.abandonEvent.get(), process.get()};
+    const DWORD r = ::MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
+    // Abandoned, the run lets the wizard go: the record it publishes names this run only.
+    if (r == WAIT_OBJECT_0) return false;
+    if (r == WAIT_OBJECT_0 + 1) break;
+    if (r != WAIT_OBJECT_0 + 2) {
+      outcome = Failure(LastError(), u"Waiting for quorvel.exe failed");
+      return true;
+    }
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    if (watch.Changed() && (mine = TakeIfMine(state, failure, notMine))) watch.Stop();
   }
-  const MutexOwnership owned(mutex.get());
-  rules::ClipboardState before;
-  if (const HRESULT hr = ReadClipboard(before); FAILED(hr)) {
-    outcome = Failure(hr, u"The clipboard could not be read before the start");
-    return true;
-  }
-  const Handle process = StartHelper(state, outcome);
-  if (!process) return true;
-  bool unused = false;
-  if (!WaitUnlessAbandoned(state, process.get(), failure, unused)) {
-    // Whether abandoned or not, the wizard may still publish: keep the lock until it ends.
-    ::WaitForSingleObject(process.get(), INFINITE);
-    if (failure == E_ABORT) return false;
-    outcome = Failure(failure, u"Waiting for quorvel.exe failed");
-    return true;
-  }
+  watch.Stop();
   std::uint32_t code = 0;
   if (!ExitCodeOf(process.get(), code, outcome)) return true;
   outcome = FromReading(rules::ReadWizardExit(code));
   // A failure after the object was made (its account name unread) still publishes
   // the record: this run's record then says the object exists.
   const bool created = outcome.result == Result::Created;
-  if (!created && !(outcome.result == Result::Failed && outcome.code < 0)) return true;
-  rules::ClipboardState after;
-  const HRESULT read = ReadClipboard(after);
-  rules::Judgement judgement = SUCCEEDED(read) ? rules::JudgeRecord(before, after) : rules::Judgement{false, {}, {}};
-  if (!judgement.accepted) {
+  if (!created && !(outcome.result == Result::Failed && static_cast<std::int32_t>(code) < 0)) return true;
+  if (!mine) mine = TakeIfMine(state, failure, notMine);
+  if (!mine) {
     if (created)
       outcome = Make(Result::CreatedNamesUnknown, S_OK,
                      u"The object was created; its names are unknown: " +
-                         (SUCCEEDED(read) ? judgement.reason
-                                          : u"the clipboard could not be read (" +
-                                                rules::Hex(static_cast<std::uint32_t>(read)) + u")") +
+                         (SUCCEEDED(failure) ? notMine
+                                             : u"the clipboard could not be read (" +
+                                                   rules::Hex(static_cast<std::uint32_t>(failure)) + u")") +
                          u".");
     return true;
   }
   outcome.result = Result::Created;
-  outcome.created = {Wide(judgement.names.distinguishedName), Wide(judgement.names.name),
-                     Wide(judgement.names.samAccountName)};
+  outcome.created = {Wide(mine->distinguishedName), Wide(mine->name), Wide(mine->samAccountName)};
   outcome.reason = L"Created " + (outcome.created.distinguishedName.empty() ? outcome.created.name
                                                                             : outcome.created.distinguishedName) +
                    L".";
   if (!created) outcome.reason += L" Not every name could be read (" + Wide(rules::Hex(code)) + L").";
-  if (abandonedByOwner) outcome.reason += L" An earlier client ended during its own wizard run.";
   return true;
 }
 
 // Hands the outcome to the caller: into the state for a blocking call, as a message
 // otherwise, unless the run was abandoned. The lock makes Abandon's promise hold:
 // once it returns, nothing more is posted.
-void Deliver(Run::State& state, Outcome outcome, bool report) {
+void Deliver(Run::State& state, Outcome outcome, bool report) noexcept {
   if (!state.window) {
     state.outcome = std::move(outcome);
     return;
@@ -255,17 +294,45 @@ void Deliver(Run::State& state, Outcome outcome, bool report) {
   ::ReleaseSRWLockExclusive(&state.lock);
 }
 
+// Nothing thrown here may end the console: an exception becomes the run's outcome.
 DWORD WINAPI Work(void* parameter) {
   const StatePtr state = std::move(*static_cast<StatePtr*>(parameter));
   delete static_cast<StatePtr*>(parameter);
   Outcome outcome;
-  const bool report = state->job == Job::Sheet ? SheetRun(*state, outcome) : WizardRun(*state, outcome);
+  bool report = true;
+  try {
+    report = state->job == Job::Sheet ? SheetRun(*state, outcome) : WizardRun(*state, outcome);
+  } catch (const std::bad_alloc&) {
+    outcome = Thrown();
+  } catch (...) {
+    outcome = Thrown(E_UNEXPECTED, L"The client's run failed unexpectedly.");
+  }
   Deliver(*state, std::move(outcome), report);
   return 0;
 }
 
-// The state of a run whose line was formed; the outcome when it was refused.
-StatePtr Prepare(Job job, std::wstring_view helperPath, const rules::CommandLine& line, Outcome& refusal) {
+// A wizard run's identity: 128 bits from the system's random number generator.
+HRESULT NewIdentity(std::u16string& identity) {
+  std::uint8_t random[rules::kIdentityBytes];
+  const NTSTATUS status = ::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+  if (status < 0) return HRESULT_FROM_NT(status);
+  identity = rules::IdentityText(random);
+  return S_OK;
+}
+
+// The state of a run whose line was formed; otherwise null and the outcome says why.
+StatePtr Prepare(Job job, std::wstring_view helperPath, std::wstring_view argument, ObjectType type,
+                 Outcome& refusal) {
+  std::u16string identity;
+  if (job == Job::Wizard) {
+    if (const HRESULT hr = NewIdentity(identity); FAILED(hr)) {
+      refusal = Failure(hr, u"No identity could be drawn for the wizard's run");
+      return nullptr;
+    }
+  }
+  const rules::CommandLine line =
+      job == Job::Sheet ? rules::PropertySheetLine(U16(helperPath), U16(argument))
+                        : rules::CreateWizardLine(U16(helperPath), U16(argument), static_cast<int>(type), identity);
   if (line.text.empty()) {
     refusal = Make(Result::Refused, E_INVALIDARG, line.refusal);
     return nullptr;
@@ -274,6 +341,7 @@ StatePtr Prepare(Job job, std::wstring_view helperPath, const rules::CommandLine
   state->job = job;
   state->helper.assign(helperPath);
   state->line = Wide(line.text);
+  state->identity = std::move(identity);
   return state;
 }
 
@@ -292,39 +360,50 @@ Handle Launch(const StatePtr& state, Outcome& failure) {
   return thread;
 }
 
-void AbandonState(Run::State& state) {
+void AbandonState(Run::State& state) noexcept {
   ::AcquireSRWLockExclusive(&state.lock);
   state.abandoned = true;
   ::ReleaseSRWLockExclusive(&state.lock);
   ::SetEvent(state.abandonEvent.get());
 }
 
-Outcome Wait(Job job, std::wstring_view helperPath, const rules::CommandLine& line) {
-  Outcome outcome;
-  const StatePtr state = Prepare(job, helperPath, line, outcome);
-  if (!state) return outcome;
-  const Handle thread = Launch(state, outcome);
-  if (!thread) return outcome;
-  for (;;) {
-    const HANDLE handle = thread.get();
-    const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (r == WAIT_OBJECT_0) return std::move(state->outcome);
-    if (r != WAIT_OBJECT_0 + 1) {
-      const HRESULT hr = LastError();
-      AbandonState(*state);
-      return Failure(hr, u"Waiting for quorvel.exe failed; it was left running");
+Outcome Wait(Job job, std::wstring_view helperPath, std::wstring_view argument, ObjectType type,
+             const MessageFilter& filter) {
+  StatePtr state;
+  // Leaving by an exception of the filter lets the run go.
+  struct LetGo {
+    StatePtr& state;
+    ~LetGo() {
+      if (state) AbandonState(*state);
     }
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // The thread's own loop must still see it, to end.
-        AbandonState(*state);
-        ::PostQuitMessage(static_cast<int>(msg.wParam));
-        return Make(Result::Error, E_ABORT, u"The wait was given up because the thread is quitting; quorvel.exe was left running.");
+  } letGo{state};
+  try {
+    Outcome outcome;
+    state = Prepare(job, helperPath, argument, type, outcome);
+    if (!state) return outcome;
+    const Handle thread = Launch(state, outcome);
+    if (!thread) return outcome;
+    for (;;) {
+      const HANDLE handle = thread.get();
+      const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      if (r == WAIT_OBJECT_0) return std::move(std::exchange(state, nullptr)->outcome);
+      if (r != WAIT_OBJECT_0 + 1)
+        return Failure(LastError(), u"Waiting for quorvel.exe failed; it was left running");
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+          // The thread's own loop must still see it, to end.
+          ::PostQuitMessage(static_cast<int>(msg.wParam));
+          return Make(Result::Error, E_ABORT,
+                      u"The wait was given up because the thread is quitting; quorvel.exe was left running.");
+        }
+        if (filter && filter(msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
       }
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
     }
+  } catch (const std::bad_alloc&) {
+    return Thrown();
   }
 }
 
@@ -337,6 +416,33 @@ HRESULT Post(HWND window, UINT message, UINT_PTR id, Outcome outcome) {
     return hr;
   }
   return S_OK;
+}
+
+HRESULT Start(Job job, HWND window, UINT message, std::wstring_view helperPath, std::wstring_view argument,
+              ObjectType type, Run& run, std::shared_ptr<Run::State>& slot) noexcept {
+  run.Abandon();
+  if (!::IsWindow(window)) return E_HANDLE;
+  try {
+    Outcome outcome;
+    StatePtr state = Prepare(job, helperPath, argument, type, outcome);
+    if (!state) {
+      // A refusal still gets an id of its own, so that its message can be told apart.
+      state = std::make_shared<Run::State>();
+      state->abandoned = true;
+    } else {
+      state->window = window;
+      state->message = message;
+      if (Launch(state, outcome)) {
+        slot = std::move(state);
+        return S_OK;
+      }
+    }
+    const HRESULT hr = Post(window, message, state->id, std::move(outcome));
+    if (SUCCEEDED(hr)) slot = std::move(state);
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace
@@ -357,54 +463,27 @@ void Run::Abandon() noexcept {
   state_.reset();
 }
 
-namespace {
-
-HRESULT Start(Job job, HWND window, UINT message, std::wstring_view helperPath, const rules::CommandLine& line,
-              Run& run, std::shared_ptr<Run::State>& slot) {
-  if (!::IsWindow(window)) return E_HANDLE;
-  run.Abandon();
-  Outcome outcome;
-  StatePtr state = Prepare(job, helperPath, line, outcome);
-  if (!state) {
-    // A refusal still gets an id of its own, so that its message can be told apart.
-    state = std::make_shared<Run::State>();
-    state->abandoned = true;
-  } else {
-    state->window = window;
-    state->message = message;
-    if (Launch(state, outcome)) {
-      slot = std::move(state);
-      return S_OK;
-    }
-  }
-  const HRESULT hr = Post(window, message, state->id, std::move(outcome));
-  if (SUCCEEDED(hr)) slot = std::move(state);
-  return hr;
+Outcome RunPropertySheet(std::wstring_view helperPath, std::wstring_view adsPath, const MessageFilter& filter) {
+  return Wait(Job::Sheet, helperPath, adsPath, ObjectType::User, filter);
 }
 
-}  // namespace
-
-Outcome RunPropertySheet(std::wstring_view helperPath, std::wstring_view adsPath) {
-  return Wait(Job::Sheet, helperPath, rules::PropertySheetLine(U16(helperPath), U16(adsPath)));
-}
-
-Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containerDN, ObjectType type) {
-  return Wait(Job::Wizard, helperPath,
-              rules::CreateWizardLine(U16(helperPath), U16(containerDN), static_cast<int>(type)));
+Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containerDN, ObjectType type,
+                        const MessageFilter& filter) {
+  return Wait(Job::Wizard, helperPath, containerDN, type, filter);
 }
 
 HRESULT StartPropertySheet(HWND window, UINT message, std::wstring_view helperPath, std::wstring_view adsPath,
-                           Run& run) {
-  return Start(Job::Sheet, window, message, helperPath, rules::PropertySheetLine(U16(helperPath), U16(adsPath)), run,
-               run.state_);
+                           Run& run) noexcept {
+  return Start(Job::Sheet, window, message, helperPath, adsPath, ObjectType::User, run, run.state_);
 }
 
 HRESULT StartCreateWizard(HWND window, UINT message, std::wstring_view helperPath, std::wstring_view containerDN,
-                          ObjectType type, Run& run) {
-  return Start(Job::Wizard, window, message, helperPath,
-               rules::CreateWizardLine(U16(helperPath), U16(containerDN), static_cast<int>(type)), run, run.state_);
+                          ObjectType type, Run& run) noexcept {
+  return Start(Job::Wizard, window, message, helperPath, containerDN, type, run, run.state_);
 }
 
-std::unique_ptr<Outcome> TakeOutcome(LPARAM lParam) { return std::unique_ptr<Outcome>(reinterpret_cast<Outcome*>(lParam)); }
+std::unique_ptr<Outcome> TakeOutcome(LPARAM lParam) noexcept {
+  return std::unique_ptr<Outcome>(reinterpret_cast<Outcome*>(lParam));
+}
 
 }  // namespace quorvel::client

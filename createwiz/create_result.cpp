@@ -53,4 +53,16 @@ CreateObjResultRecord BuildResultRecord(std::u16string_view distinguishedName,
   return record;
 }
 
+std::vector<std::uint8_t> BuildRunRecord(const CreateObjResultRecord& record, std::u16string_view thirdArgument) {
+  if (thirdArgument.empty()) return {};
+  std::vector<std::uint8_t> bytes(record.bytes.begin(), record.bytes.end());
+  bytes.reserve(CreateObjResultRecord::kSize + 2 * (thirdArgument.size() + 1));
+  for (const char16_t unit : thirdArgument) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  bytes.insert(bytes.end(), 2, 0);
+  return bytes;
+}
+
 }  // namespace quorvel

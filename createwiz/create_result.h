@@ -9,11 +9,17 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
 // The registered clipboard format under which the record is published.
 inline constexpr std::u16string_view kCreateObjClipFormat = u"tarnwick.adcreateobjwiz.clip";
+// The second format, published beside the record when the console passed a third
+// field: the record again, followed by that field. A console that named its run
+// there knows the record for its own even when another program has since put a
+// record of its own under the first format alone.
+inline constexpr std::u16string_view kCreateObjRunFormat = u"tarnwick.adcreateobjwiz.run";
 
 // An external format read by the console: sizes and offsets never change. Text is
 // UTF-16 little-endian, each field zero-filled after its value, with no terminator
@@ -46,5 +52,10 @@ std::u16string TrimValueText(std::u16string_view text);
 CreateObjResultRecord BuildResultRecord(std::u16string_view distinguishedName,
                                         std::u16string_view name,
                                         std::u16string_view accountName);
+
+// The bytes published under kCreateObjRunFormat: the record's 680 bytes, then the
+// third field in UTF-16 little-endian and one zero unit. Empty when the third field
+// is empty: then nothing is published under that format.
+std::vector<std::uint8_t> BuildRunRecord(const CreateObjResultRecord& record, std::u16string_view thirdArgument);
 
 }  // namespace quorvel

@@ -77,23 +77,41 @@ const ClipboardCalls& PlatformClipboard() {
   return calls;
 }
 
+namespace {
+
+// A movable block holding `size` bytes; null when it cannot be allocated or locked.
+UniqueHGlobal FilledBlock(const ClipboardCalls& calls, const std::uint8_t* bytes, std::size_t size) {
+  UniqueHGlobal block(calls.alloc(GMEM_MOVEABLE, size));
+  const GlobalLockScope lock(block.get());
+  if (!lock) return UniqueHGlobal();
+  std::memcpy(lock.get(), bytes, size);
+  return block;
+}
+
+}  // namespace
+
 // Nothing here is reported: the job's result is the wizard's and the reads'.
-void PublishRecord(const CreateObjResultRecord& record, const ClipboardCalls& calls) {
+void PublishRecord(const CreateObjResultRecord& record, std::u16string_view thirdArgument,
+                   const ClipboardCalls& calls) {
   const UINT format = calls.registerFormat(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
   if (format == 0) return;
   // Freed on every road but the one where the clipboard takes it.
-  UniqueHGlobal block(calls.alloc(GMEM_MOVEABLE, CreateObjResultRecord::kSize));
+  UniqueHGlobal block = FilledBlock(calls, record.bytes.data(), CreateObjResultRecord::kSize);
   if (!block) return;
-  {
-    const GlobalLockScope lock(block.get());
-    if (!lock) return;
-    std::memcpy(lock.get(), record.bytes.data(), CreateObjResultRecord::kSize);
-  }
+  // The run's copy is ready before the clipboard opens, so that both go in one
+  // transaction. When it cannot be made the record goes alone, as without a third
+  // field: the console then finds no copy naming its run.
+  const std::vector<std::uint8_t> run = BuildRunRecord(record, thirdArgument);
+  const UINT runFormat =
+      run.empty() ? 0 : calls.registerFormat(reinterpret_cast<const wchar_t*>(kCreateObjRunFormat.data()));
+  UniqueHGlobal runBlock = runFormat ? FilledBlock(calls, run.data(), run.size()) : UniqueHGlobal();
   // Not emptied: whatever else the console keeps on the clipboard stays there.
   if (!calls.open(nullptr)) return;
   if (calls.set(format, block.get())) {
     // The clipboard owns the block from here on.
     static_cast<void>(block.release());
+    // Only beside a record of this run: the copy alone would announce a publication that did not happen.
+    if (runBlock && calls.set(runFormat, runBlock.get())) static_cast<void>(runBlock.release());
   }
   calls.close();
 }
@@ -144,7 +162,9 @@ HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* cont
   const std::u16string dn = ReadAttributeText(*object.get(), L"distinguishedName", ignored);
   const std::u16string name = ReadAttributeText(*object.get(), L"name", ignored);
   const std::u16string account = ReadAttributeText(*object.get(), L"sAMAccountName", result);
-  PublishRecord(BuildResultRecord(dn, name, account), PlatformClipboard());
+  const std::u16string_view third(reinterpret_cast<const char16_t*>(params.thirdArgument.data()),
+                                  params.thirdArgument.size());
+  PublishRecord(BuildResultRecord(dn, name, account), third, PlatformClipboard());
   return result;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct IDsAdminCreateObj;
 
@@ -17,7 +18,8 @@ namespace quorvel {
 
 // Runs the platform's creation wizard for a new object of `objectType` in the
 // container `containerDN`; returns the outcome as an HRESULT. On success the new
-// object's names are on the clipboard under "tarnwick.adcreateobjwiz.clip".
+// object's names are on the clipboard under "tarnwick.adcreateobjwiz.clip" and,
+// when `thirdArgument` is not empty, with it under "tarnwick.adcreateobjwiz.run".
 HRESULT RunCreateObjectWizard(const wchar_t* containerDN, std::int32_t objectType,
                               const wchar_t* thirdArgument);
 
@@ -28,7 +30,7 @@ struct CreateObjWizardParams {
   IADs** newObjectOut = nullptr;
   HWND parentWindow = nullptr;
   std::wstring containerPath;
-  std::wstring thirdArgument;  // kept for the caller; nothing reads it
+  std::wstring thirdArgument;  // the console's name for its run, published beside the record
   HRESULT result = S_OK;
 };
 
@@ -66,8 +68,11 @@ struct ClipboardCalls {
 const ClipboardCalls& PlatformClipboard();
 
 // Puts the record on the clipboard under its registered format, without emptying
-// it first. Reports nothing; a block the clipboard did not take is freed.
-void PublishRecord(const CreateObjResultRecord& record, const ClipboardCalls& calls);
+// it first, and, when the third argument is not empty and the record was taken, the
+// run's copy under the second format in the same transaction. Reports nothing; a
+// block the clipboard did not take is freed.
+void PublishRecord(const CreateObjResultRecord& record, std::u16string_view thirdArgument,
+                   const ClipboardCalls& calls);
 
 HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* containerDN,
                                   std::int32_t objectType, const wchar_t* thirdArgument);

@@ -37,11 +37,13 @@ struct Object {
 
 const wchar_t* const kKinds[] = {L"user", L"group", L"computer"};
 
-// One job in flight: the run, the words the status line uses for it, and for a
-// wizard the kind of object it makes.
+// One job in flight: the run, the words the status line uses for it, the object's
+// DN (the container's for a wizard), and for a wizard the kind of object it makes.
 struct Job {
   qc::Run run;
   std::wstring what;
+  int command = 0;
+  std::wstring dn;
   std::wstring kind;
 };
 
@@ -95,6 +97,24 @@ std::wstring DisplayName(const std::wstring& dn) {
     name += dn[i];
   }
   return name;
+}
+
+// A DN as an LDAP path carries it: "/" ends the server's part of a path, so a DN's own
+// is written "\/". An escaped pair stays as it is.
+std::wstring PathDn(const std::wstring& dn) {
+  std::wstring out;
+  for (std::size_t i = 0; i < dn.size(); ++i) {
+    if (dn[i] == L'/') out += L'\\';
+    out += dn[i];
+    if (dn[i] == L'\\' && i + 1 < dn.size()) out += dn[++i];
+  }
+  return out;
+}
+
+// Attribute types and, in Active Directory, values compare without regard to case.
+bool SameDn(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
 }
 
 // A new object goes into the selected organisational unit, or beside the
@@ -210,9 +230,11 @@ void Start(int command) {
   const std::wstring kind = command == kProperties ? L"" : kKinds[type];
   const std::wstring what =
       command == kProperties ? L"Properties of " + DisplayName(o->dn) : L"New " + kind + L" in " + DisplayName(container);
-  // The same job twice would only stack a second window over the first.
+  const std::wstring& dn = command == kProperties ? o->dn : container;
+  // The same job twice would only stack a second window over the first. Two objects
+  // may share a name in different containers: the DN tells them apart.
   for (const auto& job : g.jobs) {
-    if (job.second.what == what) {
+    if (job.second.command == command && SameDn(job.second.dn, dn)) {
       SetStatus(what + L": already open in quorvel.");
       return;
     }
@@ -221,18 +243,20 @@ void Start(int command) {
     SetStatus(what + L": " + g.notFound);
     return;
   }
+  // quorvel.exe makes the wizard's container path as "LDAP://" and the argument, so
+  // the argument is the DN as a path writes it, like the sheet's.
   qc::Run run;
   const HRESULT hr =
       command == kProperties
-          ? qc::StartPropertySheet(g.window, kRunEnded, g.helper, L"LDAP://" + o->dn, run)
-          : qc::StartCreateWizard(g.window, kRunEnded, g.helper, container, static_cast<qc::ObjectType>(type), run);
+          ? qc::StartPropertySheet(g.window, kRunEnded, g.helper, L"LDAP://" + PathDn(dn), run)
+          : qc::StartCreateWizard(g.window, kRunEnded, g.helper, PathDn(dn), static_cast<qc::ObjectType>(type), run);
   if (FAILED(hr)) {
     SetStatus(what + L": could not start (" + HexCode(hr) + L").");
     return;
   }
   SetStatus(what + L": open in quorvel.");
   const UINT_PTR id = run.Id();
-  g.jobs[id] = Job{std::move(run), what, kind};
+  g.jobs[id] = Job{std::move(run), what, command, dn, kind};
 }
 
 void Ended(WPARAM id, LPARAM lParam) {

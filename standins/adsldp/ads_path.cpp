@@ -22,11 +22,14 @@ std::optional<AdsPath> ParseAdsPath(std::u16string_view path) {
   if (rest.empty()) return out;  // "LDAP:" alone names the namespace itself
   if (rest.substr(0, 2) != u"//") return std::nullopt;
   rest.remove_prefix(2);
-  // A server part is whatever precedes the first "/"; a DN never holds an
-  // unescaped "/" in the paths the console writes, and "=" marks a DN.
-  const std::size_t slash = rest.find(u'/');
-  const std::size_t equals = rest.find(u'=');
-  if (slash != std::u16string_view::npos && (equals == std::u16string_view::npos || slash < equals)) {
+  // As the platform reads it: a server part is whatever precedes the first "/" that
+  // no backslash escapes, so a DN's own "/" must be written "\/".
+  std::size_t slash = std::u16string_view::npos;
+  for (std::size_t i = 0; i < rest.size() && slash == std::u16string_view::npos; ++i) {
+    if (rest[i] == u'\\') ++i;
+    else if (rest[i] == u'/') slash = i;
+  }
+  if (slash != std::u16string_view::npos) {
     std::u16string_view server = rest.substr(0, slash);
     rest.remove_prefix(slash + 1);
     const std::size_t colon = server.find(u':');
@@ -53,7 +56,21 @@ std::optional<AdsPath> ParseAdsPath(std::u16string_view path) {
     if (tail.data() == dn.data() + dn.size() && rdn.size() != dn.size()) return std::nullopt;  // trailing ","
     dn = tail;
   }
-  out.dn.assign(rest);
+  // The directory gets the DN itself: "\/" is the path's escape, not the DN's.
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == u'\\' && i + 1 < rest.size() && rest[i + 1] == u'/') ++i;
+    else if (rest[i] == u'\\' && i + 1 < rest.size()) out.dn += rest[i++];
+    out.dn += rest[i];
+  }
+  return out;
+}
+
+std::u16string PathDn(std::u16string_view dn) {
+  std::u16string out;
+  for (const char16_t c : dn) {
+    if (c == u'/') out += u'\\';
+    out += c;
+  }
   return out;
 }
 

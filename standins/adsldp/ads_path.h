@@ -11,12 +11,15 @@ namespace quorvel::standins {
 struct AdsPath {
   std::u16string server;  // empty: the configured server
   unsigned port = 0;      // 0: the default port
-  std::u16string dn;      // may be empty (the server's root)
+  std::u16string dn;      // may be empty (the server's root); "\/" read as "/"
 };
 
 // Accepts the scheme in any case, as the platform does. A server part must be
 // followed by "/"; a port must be 1 to 65535.
 std::optional<AdsPath> ParseAdsPath(std::u16string_view path);
+
+// A DN as a path writes it: each "/" as "\/".
+std::u16string PathDn(std::u16string_view dn);
 
 // Splits off the first relative name; a "," inside a value only counts when it
 // is not escaped with a backslash. Gives {rdn, rest}, rest empty at the root.

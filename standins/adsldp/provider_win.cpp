@@ -335,7 +335,7 @@ class LdapObject final : public ComObject<LdapObject, NoTypeInfo<IADs>, NoTypeIn
   std::u16string PathOf(const std::u16string& dn) const {
     std::u16string path = u"LDAP://";
     if (!server_.empty()) path += server_ + u"/";
-    return path + dn;
+    return path + PathDn(dn);
   }
   std::u16string ChildDn(const std::u16string& rdn) const { return dn_.empty() ? rdn : rdn + u"," + dn_; }
 

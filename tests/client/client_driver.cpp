@@ -9,15 +9,23 @@
 // threads or more crashes now and then; the library's own thread makes two.
 // --abandon CAPTION (async): once a window of that caption is up, the run is let go;
 //   prints "abandoned", and "message after abandon" should an outcome still arrive within 1 s.
-// --hold HOLDER (async): once quorvel.exe runs (the library has looked at the clipboard),
-//   HOLDER (clipboard_holder.exe) keeps the clipboard open until quorvel.exe has ended,
-//   so that its publication fails and the library reads what was there before; prints "held".
+// --hold HOLDER (async): once quorvel.exe runs, HOLDER (clipboard_holder.exe) keeps the
+//   clipboard open until quorvel.exe has ended, so that its publication fails and the
+//   library reads what was there before; prints "held".
+// Started by the library as its helper (/adcreateobjwiz:... on its line), the driver
+// plays another quorvel.exe: it ends with QVCLIENT_HELPER_EXIT (0 when unset) and
+// publishes per QVCLIENT_HELPER_PUBLISH none, bare (the record alone, as one older than
+// the library) or foreign (under another run's identity); QVCLIENT_HELPER_WAIT=1 first
+// shows a message box "Another helper" until it is answered, QVCLIENT_HELPER_SLEEP a
+// number of milliseconds first.
 #include "quorvel_client.h"
 
 #include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -123,9 +131,37 @@ DWORD WINAPI Probe(void*) {
   return 0;
 }
 
+// Puts `bytes` under the registered format `name`; the clipboard is not emptied.
+void Publish(const wchar_t* name, const std::string& bytes) {
+  HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  std::memcpy(::GlobalLock(block), bytes.data(), bytes.size());
+  ::GlobalUnlock(block);
+  if (::OpenClipboard(nullptr)) {
+    if (!::SetClipboardData(::RegisterClipboardFormatW(name), block)) ::GlobalFree(block);
+    ::CloseClipboard();
+  }
+}
+
+int AnotherHelper() {
+  const char* publish = std::getenv("QVCLIENT_HELPER_PUBLISH");
+  const char* wait = std::getenv("QVCLIENT_HELPER_WAIT");
+  if (const char* sleep = std::getenv("QVCLIENT_HELPER_SLEEP")) ::Sleep(std::strtoul(sleep, nullptr, 10));
+  const char* exit = std::getenv("QVCLIENT_HELPER_EXIT");
+  const auto status = static_cast<int>(exit ? std::strtoul(exit, nullptr, 0) : 0);
+  if (wait && std::strcmp(wait, "1") == 0) ::MessageBoxW(nullptr, L"Ends.", L"Another helper", MB_OK);
+  if (!publish || std::strcmp(publish, "none") == 0) return status;
+  std::string record(680, '\0');
+  const std::string dn = "CN=Foreign Object,OU=Staff,DC=example,DC=com";
+  for (std::size_t i = 0; i < dn.size(); ++i) record[2 * i] = dn[i];
+  Publish(L"tarnwick.adcreateobjwiz.clip", record);
+  if (std::strcmp(publish, "foreign") == 0) Publish(L"tarnwick.adcreateobjwiz.run", record + std::string("F\0\0\0", 4));
+  return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wcsncmp(argv[1], L"/adcreateobjwiz:", 16) == 0) return AnotherHelper();
   bool async = false, probe = true;
   int i = 1;
   for (; i < argc && argv[i][0] == L'-'; ++i) {

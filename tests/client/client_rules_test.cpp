@@ -26,7 +26,10 @@ TEST(ClientLines, FormedExactlyOrRefusedWithAReason) {
       {__LINE__, u"LDAP://CN=Sales Team,DC=x", kSheet, head + u"/adproppage:LDAP://CN=Sales Team,DC=x", {}},
       // Nothing trimmed: blanks and a quote go in as given.
       {__LINE__, u" LDAP://CN=a b\" ", kSheet, head + u"/adproppage: LDAP://CN=a b\" ", {}},
-      {__LINE__, u"OU=Staff,DC=x", 2, head + u"/adcreateobjwiz:OU=Staff,DC=x|2", {}},
+      {__LINE__, u"OU=Staff,DC=x", 2, head + u"/adcreateobjwiz:OU=Staff,DC=x|2|ID7", {}},
+      // quorvel.exe would find the sheet's switch in it and show a sheet instead.
+      {__LINE__, u"OU=a/adproppage:LDAP://CN=b", 0, {}, u"\"/adproppage:\""},
+      {__LINE__, u"OU=a/adproppage,DC=x", 0, head + u"/adcreateobjwiz:OU=a/adproppage,DC=x|0|ID7", {}},
       {__LINE__, u"", kSheet, {}, u"path is empty"},
       {__LINE__, std::u16string(u"LDAP://a\0b", 10), kSheet, {}, u"zero unit"},
       {__LINE__, u"", 0, {}, u"name is empty"},
@@ -44,32 +47,61 @@ TEST(ClientLines, FormedExactlyOrRefusedWithAReason) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
     const CommandLine got = row.type == kSheet ? PropertySheetLine(row.helper, row.argument)
-                                               : CreateWizardLine(row.helper, row.argument, row.type);
+                                               : CreateWizardLine(row.helper, row.argument, row.type, u"ID7");
     EXPECT_EQ(test::Printable(got.text), test::Printable(row.text));
     EXPECT_EQ(got.refusal.empty(), row.refusal.empty()) << test::Printable(got.refusal);
     EXPECT_NE(got.refusal.find(row.refusal), std::u16string::npos) << test::Printable(got.refusal);
   }
 }
 
+TEST(ClientLines, TheIdentityIsTheThirdFieldAndTheLineLimitCountsIt) {
+  const std::uint8_t random[kIdentityBytes] = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF, 0xA5, 0x5A,
+                                               0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xEF};
+  const std::u16string identity = IdentityText(random);
+  EXPECT_EQ(test::Printable(identity), "00017F80FEFFA55A1032547698BADCEF");
+  EXPECT_EQ(CreateWizardLine(u"q", u"OU=a", 1, identity).text, u"\"q\" /adcreateobjwiz:OU=a|1|" + identity);
+  EXPECT_EQ(CreateWizardLine(u"q", u"OU=a", 1, u"").text, u"\"q\" /adcreateobjwiz:OU=a|1");
+  const std::u16string fits(32766 - 4 - 16 - 3 - 32, u'x');
+  EXPECT_FALSE(CreateWizardLine(u"q", fits, 0, identity).text.empty());
+  EXPECT_NE(CreateWizardLine(u"q", fits + u"y", 0, identity).refusal.find(u"32767 units"), std::u16string::npos);
+}
+
 TEST(ClientExitCodes, SortedIntoResults) {
+  constexpr std::uint32_t kSame = 1;  // code is the exit status itself
   struct Row {
     int line;
     bool wizard;
-    std::uint32_t code;
+    std::uint32_t exit;
     Result result;
+    std::uint32_t code = kSame;
   } rows[] = {
       {__LINE__, false, 0, Result::Unchanged},          {__LINE__, false, 1, Result::Changed},
-      {__LINE__, false, 0x80072030u, Result::BindFailed}, {__LINE__, false, 2, Result::Error},
+      {__LINE__, false, 0x80072030u, Result::BindFailed}, {__LINE__, false, 2, Result::Error, 0x8000FFFFu},
       {__LINE__, false, 0xC0000005u, Result::Error},     {__LINE__, true, 0, Result::Created},
-      {__LINE__, true, 1, Result::Cancelled},           {__LINE__, true, 0x57, Result::Refused},
+      {__LINE__, true, 1, Result::Cancelled},           {__LINE__, true, 0x57, Result::Refused, 0x80070057u},
       {__LINE__, true, 0x80071392u, Result::Failed},     {__LINE__, true, 0x80004002u, Result::Failed},
-      {__LINE__, true, 2, Result::Failed},              {__LINE__, true, 0xC0000409u, Result::Error},
+      {__LINE__, true, 2, Result::Failed, 0x8000FFFFu},  {__LINE__, true, 0xC0000409u, Result::Error},
+      {__LINE__, true, 0x80004005u, Result::Failed},     {__LINE__, false, 0x8000500Du, Result::BindFailed},
+      {__LINE__, true, 0x8000FFFFu, Result::Failed},     {__LINE__, false, 0x80040154u, Result::BindFailed},
+      // Exception codes: a crash, never a directory error.
+      {__LINE__, true, 0x80000003u, Result::Error},      {__LINE__, false, 0x80000003u, Result::Error},
+      {__LINE__, true, 0x80000001u, Result::Error},      {__LINE__, false, 0x80000004u, Result::Error},
+      {__LINE__, true, 0x80000026u, Result::Error},      {__LINE__, true, 0xE06D7363u, Result::Error},
+      {__LINE__, true, 0x40010005u, Result::Error, 0x80004005u},
+      {__LINE__, false, 0x4000001Fu, Result::Error, 0x80004005u},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    const Reading got = row.wizard ? ReadWizardExit(row.code) : ReadSheetExit(row.code);
+    const Reading got = row.wizard ? ReadWizardExit(row.exit) : ReadSheetExit(row.exit);
     EXPECT_EQ(got.result, row.result);
-    EXPECT_EQ(static_cast<std::uint32_t>(got.code), row.code);
+    EXPECT_EQ(static_cast<std::uint32_t>(got.code), row.code == kSame ? row.exit : row.code);
+    const bool failure = row.result != Result::Unchanged && row.result != Result::Changed &&
+                         row.result != Result::Created && row.result != Result::Cancelled;
+    EXPECT_EQ(got.code < 0, failure);
+    // The reason keeps the status itself where code could not.
+    if (failure) {
+      EXPECT_NE(got.reason.find(Hex(row.exit)), std::u16string::npos) << test::Printable(got.reason);
+    }
     EXPECT_FALSE(got.reason.empty());
   }
 }
@@ -86,39 +118,56 @@ std::vector<std::uint8_t> Record(std::u16string_view dn, std::u16string_view nam
   return bytes;
 }
 
-TEST(ClientRecord, AcceptedOnlyWhenThisRunPublishedIt) {
+// The run's copy as quorvel.exe publishes it: the record, the identity, a zero unit.
+std::vector<std::uint8_t> Tagged(std::vector<std::uint8_t> record, std::u16string_view identity, bool ended = true) {
+  for (const char16_t unit : identity) record.insert(record.end(), {static_cast<std::uint8_t>(unit & 0xFF),
+                                                                    static_cast<std::uint8_t>(unit >> 8)});
+  if (ended) record.insert(record.end(), {0, 0});
+  return record;
+}
+
+TEST(ClientRecord, AcceptedOnlyUnderThisRunsIdentity) {
+  const std::u16string mine = u"0A1B2C3D4E5F60718293A4B5C6D7E8F9";
   const std::u16string full64(64, u'n'), full16 = u"abcdefghijklmnop";
   const auto ann = Record(u"CN=Ann,OU=S", u"Ann", u"ann");
-  const auto old = Record(u"CN=Old,OU=S", u"Old", u"old");
   // A field that fills its width runs into the next one's first unit: it must stop at its width.
   const auto full = Record(u"", full64, full16);
   const auto zero = Record(u"", u"", u"");
-  const std::vector<std::uint8_t> shortRecord(ann.begin(), ann.end() - 1);
+  auto rounded = Tagged(ann, mine);
+  rounded.insert(rounded.end(), {'x', 0, 'y', 0});  // GlobalSize rounded up: bytes after the zero unit
+  auto odd = Tagged(ann, mine);
+  odd.pop_back();  // half of the zero unit
   struct Row {
     int line;
-    ClipboardState before, after;
+    std::optional<std::vector<std::uint8_t>> bytes;
     bool accepted;
     Names names;
   } rows[] = {
-      {__LINE__, {5, std::nullopt}, {7, ann}, true, {u"CN=Ann,OU=S", u"Ann", u"ann"}},
-      {__LINE__, {5, old}, {7, ann}, true, {u"CN=Ann,OU=S", u"Ann", u"ann"}},
-      {__LINE__, {5, old}, {5, old}, false, {}},             // nothing published
-      {__LINE__, {5, old}, {9, old}, false, {}},             // something else changed the clipboard
-      {__LINE__, {5, std::nullopt}, {9, std::nullopt}, false, {}},
-      {__LINE__, {5, std::nullopt}, {9, shortRecord}, false, {}},
-      {__LINE__, {5, std::nullopt}, {9, zero}, false, {}},   // names nothing
-      {__LINE__, {5, std::nullopt}, {9, full}, true, {u"", full64, full16}},
-      {__LINE__, {5, std::nullopt}, {9, Record(u"\u00c5sa\u4e2d", u"", u"")}, true, {u"\u00c5sa\u4e2d", u"", u""}},
+      {__LINE__, Tagged(ann, mine), true, {u"CN=Ann,OU=S", u"Ann", u"ann"}},
+      {__LINE__, rounded, true, {u"CN=Ann,OU=S", u"Ann", u"ann"}},
+      {__LINE__, Tagged(full, mine), true, {u"", full64, full16}},
+      {__LINE__, Tagged(Record(u"\u00c5sa\u4e2d", u"", u""), mine), true, {u"\u00c5sa\u4e2d", u"", u""}},
+      {__LINE__, std::nullopt, false, {}},                      // an older quorvel.exe: no identity published
+      {__LINE__, Tagged(ann, u"FFFF"), false, {}},              // another run's
+      {__LINE__, Tagged(ann, mine.substr(0, 31)), false, {}},   // a prefix of ours is not ours
+      {__LINE__, Tagged(ann, mine + u"0"), false, {}},
+      {__LINE__, Tagged(ann, u""), false, {}},
+      {__LINE__, Tagged(ann, mine, false), false, {}},          // cut before its zero unit
+      {__LINE__, odd, false, {}},
+      {__LINE__, std::vector<std::uint8_t>(ann.begin(), ann.end() - 1), false, {}},
+      {__LINE__, std::vector<std::uint8_t>(), false, {}},
+      {__LINE__, Tagged(zero, mine), false, {}},                // names nothing
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    const Judgement got = JudgeRecord(row.before, row.after);
+    const Judgement got = JudgeRunRecord(row.bytes, mine);
     EXPECT_EQ(got.accepted, row.accepted);
     EXPECT_EQ(got.reason.empty(), row.accepted);
     EXPECT_EQ(test::Printable(got.names.distinguishedName), test::Printable(row.names.distinguishedName));
     EXPECT_EQ(test::Printable(got.names.name), test::Printable(row.names.name));
     EXPECT_EQ(test::Printable(got.names.samAccountName), test::Printable(row.names.samAccountName));
   }
+  EXPECT_FALSE(JudgeRunRecord(Tagged(ann, u""), u"").accepted);  // a run without an identity owns nothing
 }
 
 }  // namespace

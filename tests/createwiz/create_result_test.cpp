@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,16 @@ TEST(CreateResultRecord, ValuesAtCapacityFitAndLongerOnesLeaveOnlyTheirFieldZero
 
 TEST(CreateResultRecord, EmptyValuesGiveAnAllZeroRecord) {
   EXPECT_TRUE(AllZero(BuildResultRecord(u"", u"", u""), 0, 680));
+}
+
+TEST(CreateResultRecord, TheRunsCopyIsTheRecordThenTheThirdFieldAndAZeroUnit) {
+  const R record = BuildResultRecord(u"CN=Ann Lee,OU=Staff", u"Ann Lee", u"alee");
+  EXPECT_TRUE(BuildRunRecord(record, u"").empty());
+  const auto run = BuildRunRecord(record, u"A7|\u4e2d");
+  ASSERT_EQ(run.size(), 680u + 10u);
+  EXPECT_TRUE(std::equal(record.bytes.begin(), record.bytes.end(), run.begin()));
+  const std::vector<std::uint8_t> tail(run.begin() + 680, run.end());
+  EXPECT_EQ(tail, (std::vector<std::uint8_t>{'A', 0, '7', 0, '|', 0, 0x2D, 0x4E, 0, 0}));
 }
 
 TEST(TrimValueText, TakesOneValueOutOfTheListForm) {

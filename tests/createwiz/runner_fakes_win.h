@@ -81,14 +81,17 @@ class FakeObject final : public IADs {
 inline UINT RecordFormat() {
   return ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjClipFormat.data()));
 }
+inline UINT RunFormat() {
+  return ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(kCreateObjRunFormat.data()));
+}
 
-// Empties the clipboard and puts the marker "seed" on it under the record's format
-// and as text, so that a test sees whether either was touched.
+// Empties the clipboard and puts the marker "seed" on it under both of the record's
+// formats and as text, so that a test sees whether any was touched.
 inline bool SeedClipboard() {
   if (!::OpenClipboard(nullptr)) return false;
   ::EmptyClipboard();
   bool all = true;
-  for (const UINT format : {RecordFormat(), static_cast<UINT>(CF_UNICODETEXT)}) {
+  for (const UINT format : {RecordFormat(), RunFormat(), static_cast<UINT>(CF_UNICODETEXT)}) {
     HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(L"seed"));
     std::memcpy(::GlobalLock(block), L"seed", sizeof(L"seed"));
     ::GlobalUnlock(block);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -78,12 +79,19 @@ TEST_F(RunnerTest, SuccessPublishesTheThreeNamesAndKeepsOtherFormats) {
   EXPECT_EQ(object_.refs, 1);
   EXPECT_EQ(g_seen.containerPath, L"LDAP://OU=Staff,DC=example,DC=com");
   EXPECT_EQ(g_seen.thirdArgument, L"x");
+  // The run's copy: the same 680 bytes, then the third field and a zero unit.
+  const auto run = ClipboardBlock(test::RunFormat());
+  ASSERT_GE(run.size(), 684u);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 680, run.begin()));
+  EXPECT_EQ(Field(run, 680, 2), u"x");
 }
 
-TEST_F(RunnerTest, PrefixIsAddedEvenWhenPresent) {
+TEST_F(RunnerTest, PrefixIsAddedEvenWhenPresentAndNoThirdFieldLeavesTheRunFormat) {
   EXPECT_EQ(RunCreateObjectWizardWith(StartPlayedWorker, L"LDAP://CN=a", 2, L""), S_OK);
   EXPECT_EQ(g_seen.containerPath, L"LDAP://LDAP://CN=a");
   EXPECT_EQ(g_seen.objectType, 2);
+  EXPECT_EQ(Field(ClipboardBlock(Format()), 648, 16), u"alee");
+  EXPECT_EQ(Field(ClipboardBlock(test::RunFormat()), 0, 4), u"seed");
 }
 
 TEST_F(RunnerTest, NonSOkOutcomesReadNothingAndLeaveTheClipboard) {
@@ -94,6 +102,7 @@ TEST_F(RunnerTest, NonSOkOutcomesReadNothingAndLeaveTheClipboard) {
     EXPECT_TRUE(object_.reads.empty());
     EXPECT_EQ(object_.refs, 1);  // released all the same
     EXPECT_EQ(Field(ClipboardBlock(Format()), 0, 4), u"seed");
+    EXPECT_EQ(Field(ClipboardBlock(test::RunFormat()), 0, 4), u"seed");
   }
 }
 
@@ -200,65 +209,92 @@ TEST_F(RunnerTest, AThreadThatCannotStartRunsNothingAndTouchesNoClipboard) {
   }
 }
 
-// Publication with each call able to fail: the block must be freed unless the
+// Publication with each call able to fail: every block must be freed unless the
 // clipboard took it, and the clipboard closed whenever it was opened.
 struct Publication {
-  bool registers = true, locks = true, openSucceeds = true, setSucceeds = true;
-  HGLOBAL block = nullptr;
+  bool registers = true, locks = true, openSucceeds = true, setSucceeds = true, runSetSucceeds = true;
+  HGLOBAL block = nullptr, runBlock = nullptr;
   int opens = 0, sets = 0, closes = 0;
 } g_pub;
 
 UINT FakeRegister(const wchar_t* name) { return g_pub.registers ? ::RegisterClipboardFormatW(name) : 0; }
 // A movable block of no bytes is a discarded one, which GlobalLock refuses.
-HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) { return g_pub.block = ::GlobalAlloc(flags, g_pub.locks ? bytes : 0); }
+HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) {
+  HGLOBAL block = ::GlobalAlloc(flags, g_pub.locks ? bytes : 0);
+  (g_pub.block ? g_pub.runBlock : g_pub.block) = block;
+  return block;
+}
 BOOL FakeOpen(HWND) {
   ++g_pub.opens;
   return g_pub.openSucceeds;
 }
 HANDLE FakeSet(UINT format, HANDLE block) {
-  ++g_pub.sets;
-  EXPECT_EQ(format, Format());
-  EXPECT_EQ(block, g_pub.block);
-  return g_pub.setSucceeds ? block : nullptr;
+  // The record first, its run's copy after it.
+  const bool run = ++g_pub.sets == 2;
+  EXPECT_EQ(format, run ? test::RunFormat() : Format());
+  EXPECT_EQ(block, run ? g_pub.runBlock : g_pub.block);
+  return (run ? g_pub.runSetSucceeds : g_pub.setSucceeds) ? block : nullptr;
 }
 BOOL FakeClose() {
   ++g_pub.closes;
   return TRUE;
 }
 
+// Up to `size` of the block's bytes, then frees it: no real clipboard took it.
+std::vector<std::uint8_t> TakeBlock(HGLOBAL block, std::size_t size) {
+  std::vector<std::uint8_t> bytes(std::min<std::size_t>(::GlobalSize(block), size));
+  std::memcpy(bytes.data(), ::GlobalLock(block), bytes.size());
+  ::GlobalUnlock(block);
+  ::GlobalFree(block);
+  return bytes;
+}
+
 TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
   const ClipboardCalls calls{FakeRegister, RecordingAlloc, FakeOpen, FakeSet, FakeClose};
   struct Row {
     int line;
-    bool registers, locks, open, set;
+    std::u16string third;
+    bool registers, locks, open, set, runSet;
     int opens, sets, closes;
-    bool freed;
+    bool freed, runFreed;
   };
   const std::vector<Row> rows = {
-      {__LINE__, true, true, true, true, 1, 1, 1, false},
-      {__LINE__, true, true, true, false, 1, 1, 1, true},
-      {__LINE__, true, true, false, false, 1, 0, 0, true},
-      {__LINE__, true, false, true, true, 0, 0, 0, true},
-      {__LINE__, false, true, true, true, 0, 0, 0, false},  // nothing allocated
+      {__LINE__, u"", true, true, true, true, true, 1, 1, 1, false, true},
+      {__LINE__, u"", true, true, true, false, true, 1, 1, 1, true, true},
+      {__LINE__, u"", true, true, false, false, true, 1, 0, 0, true, true},
+      {__LINE__, u"", true, false, true, true, true, 0, 0, 0, true, true},
+      {__LINE__, u"", false, true, true, true, true, 0, 0, 0, false, true},  // nothing allocated
+      {__LINE__, u"run-7", true, true, true, true, true, 1, 2, 1, false, false},
+      {__LINE__, u"run-7", true, true, true, true, false, 1, 2, 1, false, true},
+      // No copy beside a record the clipboard refused.
+      {__LINE__, u"run-7", true, true, true, false, true, 1, 1, 1, true, true},
+      {__LINE__, u"run-7", true, true, false, true, true, 1, 0, 0, true, true},
+      {__LINE__, u"run-7", true, false, true, true, true, 0, 0, 0, true, true},
   };
   const CreateObjResultRecord record = BuildResultRecord(u"CN=x", u"x", u"x");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    g_pub = Publication{row.registers, row.locks, row.open, row.set};
-    PublishRecord(record, calls);
+    g_pub = Publication{row.registers, row.locks, row.open, row.set, row.runSet};
+    PublishRecord(record, row.third, calls);
     ASSERT_EQ(g_pub.block != nullptr, row.registers);
+    // The copy is made only for a third field, and before the clipboard is opened.
+    ASSERT_EQ(g_pub.runBlock != nullptr, row.registers && row.locks && !row.third.empty());
     EXPECT_EQ(g_pub.opens, row.opens);
     EXPECT_EQ(g_pub.sets, row.sets);
     EXPECT_EQ(g_pub.closes, row.closes);
-    if (!g_pub.block) continue;
-    EXPECT_EQ(::GlobalFlags(g_pub.block) == GMEM_INVALID_HANDLE, row.freed);
-    if (!row.freed) {
+    if (g_pub.block) {
+      EXPECT_EQ(::GlobalFlags(g_pub.block) == GMEM_INVALID_HANDLE, row.freed);
       // Handed over whole: the 680 bytes of the record.
-      ASSERT_GE(::GlobalSize(g_pub.block), 680u);
-      const void* p = ::GlobalLock(g_pub.block);
-      EXPECT_EQ(std::memcmp(p, record.bytes.data(), 680), 0);
-      ::GlobalUnlock(g_pub.block);
-      ::GlobalFree(g_pub.block);  // no real clipboard took it
+      if (!row.freed) {
+        EXPECT_EQ(TakeBlock(g_pub.block, 680), std::vector<std::uint8_t>(record.bytes.begin(), record.bytes.end()));
+      }
+    }
+    if (g_pub.runBlock) {
+      EXPECT_EQ(::GlobalFlags(g_pub.runBlock) == GMEM_INVALID_HANDLE, row.runFreed);
+      const auto run = BuildRunRecord(record, row.third);
+      if (!row.runFreed) {
+        EXPECT_EQ(TakeBlock(g_pub.runBlock, run.size()), run);
+      }
     }
   }
 }

@@ -130,7 +130,7 @@ void ExpectOnlyPlatformDlls(const PeImage& image) {
   ASSERT_FALSE(dlls.empty());
   const std::vector<std::string> platform = {
       "kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "oleaut32.dll", "comctl32.dll",
-      "activeds.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll"};
+      "activeds.dll", "msvcrt.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "bcrypt.dll"};
   for (const std::string& dll : dlls) {
     const bool known = std::find(platform.begin(), platform.end(), dll) != platform.end() ||
                        dll.rfind("api-ms-win-", 0) == 0;

@@ -101,17 +101,32 @@ expect_in_slapd() {  # DN CLASS ACCOUNT
 wizard_window() {  # CLASS (a 32-bit caller may take half a minute to start on a loaded machine)
   timeout 75 xdotool search --sync --name "^New Object - $1\$" 2>/dev/null | head -1
 }
-fill() {  # SHOT CLASS NAME ACCOUNT KEY
+fill() {  # SHOT CLASS NAME ACCOUNT [KEY]: without KEY the wizard is left filled in
   local win; win=$(wizard_window "$2")
   [ -n "$win" ] || return 1
   sleep 0.5
-  # Real key events to the focused window: sent events would lose the shift state.
+  # Real key events to the focused window: sent events would lose the shift state. A
+  # click in the name field makes it Wine's active window (see answer), the newest first.
   xdotool windowfocus --sync "$win" 2>/dev/null || true
+  xdotool mousemove --window "$win" 230 43 click 1; sleep 0.3
   xdotool type --delay 20 "$3"
   xdotool key Tab
   xdotool type --delay 20 "$4"
   sleep 0.3; import -window root "$shots/wizard-$1.png" 2>/dev/null
-  xdotool key "$5"
+  [ -z "${5:-}" ] || xdotool key "$5"
+}
+answer() {  # NAME-PATTERN X Y KEY: clicks a window of that name at X,Y (topmost first) and sends KEY,
+  local _ win                 # until none is left. Wine gives the keyboard to the window a click
+  for _ in 1 2 3 4 5 6; do    # activates, not to the one xdotool focuses.
+    win=$(xdotool search --name "$1" 2>/dev/null | head -1)
+    [ -n "$win" ] || return 0
+    xdotool mousemove --window "$win" "$2" "$3" click 1; sleep 0.3; xdotool key "$4"; sleep 0.7
+  done
+  return 1
+}
+gone() {  # CLASS: its wizard has closed
+  local _; for _ in $(seq 100); do xdotool search --name "^New Object - $1\$" >/dev/null 2>&1 || return 0; sleep 0.2; done
+  return 1
 }
 no_wizard() {  # the job ends without a wizard ever showing
   local _
@@ -175,25 +190,30 @@ helper=$(winpath "$build/app/quorvel.exe")
 holder=$(winpath "$build/tests/createwiz/createwiz_clipboard_holder.exe")
 # client NAME DRIVE EXPECTED-OUTCOME EXPECTED-NAMES DN TYPE [--x64] [OPTIONS]: EXPECTED-NAMES
 # is DN|NAME|ACCOUNT, or empty where no names may be reported. --x64: the x86-64 driver,
-# where the run is the 64-bit console's own.
+# where the run is the 64-bit console's own. $client_helper, when set, stands in for
+# quorvel.exe (the x86-64 driver playing another helper).
 client() {
   local name=$1 drive=$2 outcome=$3 names=$4 dn=$5 type=$6 t0=$SECONDS; shift 6
   local exe=$driver parent=$wow64_parent bits=$driver_bits flags=$driver_flags
   if [ "${1:-}" = --x64 ]; then exe=$driver_x64 parent=0 bits=x86-64 flags=; shift; fi
   output=$(mktemp); problem=""
   # shellcheck disable=SC2086
-  timeout 150 wine "$exe" $flags "$@" "$helper" wizard "$dn" "$type" >"$output" 2>/dev/null &
+  timeout 150 wine "$exe" $flags "$@" "${client_helper:-$helper}" wizard "$dn" "$type" >"$output" 2>/dev/null &
   launched=$!
   "$drive" "client-$name" || problem="; driving failed"
   wait "$launched"
   client_check "$output" "$outcome" "$names" "$parent" "$bits"
   rm -f "$output"
-  if [ -n "$problem" ]; then echo "FAILED client-$name ($bits): ${problem#; }"; failures=$((failures + 1))
-  else echo "ok client-$name ($bits, $((SECONDS - t0)) s)"; passed=$((passed + 1)); fi
+  report "client-$name ($bits, $((SECONDS - t0)) s)"
+}
+report() {  # NAME: ok or FAILED with $problem
+  if [ -n "$problem" ]; then echo "FAILED $1: ${problem#; }"; failures=$((failures + 1))
+  else echo "ok $1"; passed=$((passed + 1)); fi
 }
 client_check() {  # OUTPUT OUTCOME NAMES PARENT BITS: adds to $problem
-  # A run refused before any start has no quorvel.exe to look at.
-  if [[ "$2" = Refused* ]]; then wow64_check "$1" - "$4"; else wow64_check "$1" 0 "$4"; fi
+  # A run refused before any start has no quorvel.exe to look at, nor has one whose
+  # helper another program plays.
+  if [[ "$2" = Refused* ]] || [ -n "${client_helper:-}" ]; then wow64_check "$1" - "$4"; else wow64_check "$1" 0 "$4"; fi
   local got; got=$(tr -d '\r' <"$1")
   grep -qx "outcome: $2" <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
   if [ -n "$3" ]; then grep -qxF "names: $3" <<<"$got" || problem="$problem; names: $(grep '^names' <<<"$got")"
@@ -206,34 +226,78 @@ client_held() {  # fills the wizard once the holder has the clipboard
   local _; for _ in $(seq 400); do grep -q '^held' "$output" && break; sleep 0.2; done
   grep -q '^held' "$output" && fill "$1" group "Held Group" heldgroup Return
 }
-# A second console starts a group's wizard meanwhile: the two wizards come one at a time.
+# A second console starts a group's wizard meanwhile: both wizards are up at once,
+# and each run gets its own names, the second console's published first.
 client_twins() {
-  local other i win; other=$(mktemp)
+  local other; other=$(mktemp)
+  # The second once the first is up, so that its wizard lies on top, where a click finds it.
+  wizard_window user >/dev/null
   # shellcheck disable=SC2086
   timeout 150 wine "$driver" $driver_flags --async "$helper" wizard "$staff" 1 >"$other" 2>/dev/null &
   local second=$!
-  for i in 1 2; do
-    win=$(timeout 75 xdotool search --sync --name '^New Object - ' 2>/dev/null | head -1); sleep 1
-    [ "$(xdotool search --name '^New Object - ' 2>/dev/null | wc -l)" = 1 ] || problem="$problem; two wizards at once"
-    case $(xdotool getwindowname "$win" 2>/dev/null) in
-      *user) fill "$1-$i" user "Twin One" twinone Return ;;
-      *) fill "$1-$i" group "Twin Two" twintwo Return ;;
-    esac || return 1
-    for _ in $(seq 50); do xdotool getwindowname "$win" >/dev/null 2>&1 || break; sleep 0.2; done
-  done
+  if [ -n "$(wizard_window user)" ] && [ -n "$(wizard_window group)" ]; then
+    import -window root "$shots/wizard-$1-both.png" 2>/dev/null
+  else problem="$problem; the two wizards were not up at once"; fi
+  fill "$1-group" group "Twin Two" twintwo Return && gone group && fill "$1-user" user "Twin One" twinone Return
+  local filled=$?
   wait "$second"
-  client_check "$other" "Created 0x00000000" "CN=Twin Two,$staff|Twin Two|twintwo" "$wow64_parent" "$driver_bits"; rm -f "$other"
+  client_check "$other" "Created 0x00000000" "CN=Twin Two,$staff|Twin Two|twintwo" "$wow64_parent" "$driver_bits"
+  rm -f "$other"
+  return $filled
 }
 client user client_user "Created 0x00000000" "CN=Cli User,$staff|Cli User|cliuser" "$staff" 0
 client cancel client_cancel "Cancelled 0x00000001" "" "$staff" 0 --async
 client failed drive_name_taken "Failed 0x80071392" "" "$staff" 0 --x64 --async
 client refused no_wizard "Refused 0x80070057" "" "OU=a|b,$staff" 0
+# The sheet's switch in the container's name would show a sheet: refused before any start.
+client switch no_wizard "Refused 0x80070057" "" "OU=a/adproppage:LDAP://CN=Sales Team,$staff" 0
 # The record of the run before stays, and another program holds the clipboard while
 # quorvel.exe publishes (let go once it has ended): names unknown, not the old ones.
 client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async --hold "$holder"
 [ "$(attribute "CN=Held Group,$staff" sAMAccountName)" = heldgroup ] ||
   { echo "FAILED client-held: Held Group is not in slapd"; failures=$((failures + 1)); }
 client twins client_twins "Created 0x00000000" "CN=Twin One,$staff|Twin One|twinone" "$staff" 0 --async
+# Another helper ends 0 and leaves a record that names no run (as one older than the
+# library), or another run: names unknown, never that record's names.
+qvrecord --seed bare
+QVCLIENT_HELPER_PUBLISH=bare client_helper=$driver_x64 client bare no_wizard "CreatedNamesUnknown 0x00000000" "" "$staff" 0
+QVCLIENT_HELPER_PUBLISH=foreign client_helper=$driver_x64 client foreign no_wizard "CreatedNamesUnknown 0x00000000" "" \
+  "$staff" 0 --async
+
+# The orphan: console A is killed while its wizard is open. Then console B's runs
+# cancel, fail and end 0 without publishing, the last two (other helpers, whose message
+# boxes leave A's wizard uncovered) while A's wizard publishes. B never reports A's
+# object, which is in slapd.
+orphan() {
+  local a awin b2 b3 out2 out3 early; problem=""
+  qvrecord --seed orphan
+  wine "$driver_x64" --async "$helper" wizard "$staff" 2 >/dev/null 2>&1 & a=$!
+  awin=$(wizard_window computer)
+  [ -n "$awin" ] || problem="$problem; A's wizard did not show"
+  kill -KILL "$a"; wait "$a" 2>/dev/null
+  early=$problem
+  client orphan-cancel client_cancel "Cancelled 0x00000001" "" "$staff" 0 --async
+  problem=$early; out2=$(mktemp); out3=$(mktemp)
+  export QVCLIENT_HELPER_WAIT=1 QVCLIENT_HELPER_PUBLISH=none
+  QVCLIENT_HELPER_EXIT=0x80071392 timeout 120 wine "$driver_x64" --async "$driver_x64" wizard "$staff" 0 >"$out2" 2>/dev/null &
+  b2=$!
+  timeout 120 wine "$driver_x64" --async "$driver_x64" wizard "$staff" 0 >"$out3" 2>/dev/null & b3=$!
+  unset QVCLIENT_HELPER_WAIT QVCLIENT_HELPER_PUBLISH
+  for _ in $(seq 100); do [ "$(xdotool search --name '^Another helper$' 2>/dev/null | wc -l)" = 2 ] && break; sleep 0.3; done
+  xdotool mousemove --window "$awin" 230 43 click 1; sleep 0.3  # activates it (see answer)
+  xdotool type --delay 20 ORPHANPC; xdotool key Tab; xdotool type --delay 20 'ORPHANPC$'
+  import -window root "$shots/wizard-orphan.png" 2>/dev/null
+  xdotool key Return
+  gone computer || problem="$problem; A's wizard did not close"
+  answer '^Another helper$' 10 10 Return || problem="$problem; the other helpers' boxes stayed"
+  wait "$b2"; wait "$b3"
+  client_helper=$driver_x64 client_check "$out2" "Failed 0x80071392" "" 0 x86-64
+  client_helper=$driver_x64 client_check "$out3" "CreatedNamesUnknown 0x00000000" "" 0 x86-64
+  rm -f "$out2" "$out3"
+  expect_in_slapd "CN=ORPHANPC,$staff" computer 'ORPHANPC$'
+  report client-orphan
+}
+orphan
 
 # --- quorvel_client.dll through qvcapi_driver, as a console in another language takes it ---
 # From the x86 driver under WoW64 where this machine runs 32-bit programs: its
@@ -282,15 +346,21 @@ unrecord
 # --- the sample console: its buttons, the client's asynchronous runs and its status line ---
 # In the console's own bitness (x86) where the session runs 32-bit programs, otherwise
 # in x86-64. While the sheet is up, the console must run under WoW64 and quorvel.exe not.
-status_line() {  # LOG LINE: the console wrote LINE
-  local _; for _ in $(seq 150); do grep -qxF "$2" "$1" 2>/dev/null && return 0; sleep 0.2; done
+said() {  # LOG LINE [N]: the console wrote LINE N times (1)
+  [ "$(grep -cxF "$2" "$1" 2>/dev/null)" -ge "${3:-1}" ]
+}
+status_line() {  # LOG LINE [N]: the console writes LINE, the Nth time
+  local _; for _ in $(seq 150); do said "$@" && return 0; sleep 0.2; done
   problem="$problem; no status \"$2\" (had: $(tr '\n' '|' <"$1" 2>/dev/null))"; return 1
 }
-press() {  # WIN KEY LOG LINE: the key again until the console says LINE (a key can come before the focus)
-  local _ i
+pick() {  # WIN ROW: selects the list's row by a click (rows 13 pixels apart under Xvfb)
+  xdotool mousemove --window "$1" 450 $((53 + 13 * $2)) click 1; sleep 0.3
+}
+press() {  # WIN KEY LOG LINE [N]: the key again until the console says LINE, the Nth time
+  local _ i                                 # (a key can come before the focus)
   for i in 1 2 3; do
     xdotool windowfocus --sync "$1" 2>/dev/null; xdotool key "$2"
-    for _ in $(seq 25); do grep -qxF "$4" "$3" 2>/dev/null && return 0; sleep 0.2; done
+    for _ in $(seq 25); do said "$3" "$4" "${5:-1}" && return 0; sleep 0.2; done
   done
   problem="$problem; $2 did nothing (had: $(tr '\n' '|' <"$3" 2>/dev/null))"; return 1
 }
@@ -323,6 +393,19 @@ console() {
     press "$win" alt+g "$log" "New group in Staff: open in quorvel."
     fill "console-$bits" group "Console Group" congroup Return || problem="$problem; no wizard"
     status_line "$log" "New group in Staff: created Console Group (congroup), CN=Console Group,$staff"
+    # The Sales Team of the unit Sales/Marketing: named as Staff's, but its path, and the
+    # unit's for the wizard, must write the "/" of the DN as "\/".
+    pick "$win" 5
+    press "$win" alt+p "$log" "Properties of Sales Team: open in quorvel." 2
+    if timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' >/dev/null 2>&1; then
+      answer '^SALES TEAM - Properties$' 200 10 Escape || problem="$problem; the sheet stayed"
+      status_line "$log" "Properties of Sales Team: closed, nothing changed." 2
+    else problem="$problem; no sheet of Sales/Marketing's Sales Team"; fi
+    pick "$win" 6
+    press "$win" alt+g "$log" "New group in Sales/Marketing: open in quorvel."
+    fill "console-$bits-slash" group "Slash Group" slashgroup Return || problem="$problem; no wizard in Sales/Marketing"
+    status_line "$log" \
+      "New group in Sales/Marketing: created Slash Group (slashgroup), CN=Slash Group,OU=Sales/Marketing,DC=example,DC=com"
     xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
   else problem="$problem; no console window"; fi
   wait "$pid" || problem="$problem; the console did not close"

@@ -23,7 +23,9 @@ TEST(AdsPath, Parses) {
       {__LINE__, u"LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com", true, u"", 0, u"CN=Sales Team,OU=Staff,DC=example,DC=com"},
       {__LINE__, u"ldap://dc1/DC=example,DC=com", true, u"dc1", 0, u"DC=example,DC=com"},
       {__LINE__, u"LDAP://127.0.0.1:3890/DC=x", true, u"127.0.0.1", 3890, u"DC=x"},
-      {__LINE__, u"LDAP://CN=a\\/b,DC=x", true, u"", 0, u"CN=a\\/b,DC=x"},  // "/" after "=" is the DN's
+      {__LINE__, u"LDAP://CN=a\\/b,DC=x", true, u"", 0, u"CN=a/b,DC=x"},  // the path's escape, not the DN's
+      {__LINE__, u"LDAP://srv/CN=a\\/b\\\\/c,DC=x", true, u"srv", 0, u"CN=a/b\\\\/c,DC=x"},
+      {__LINE__, u"LDAP://CN=a/b,DC=x", false, u"", 0, u""},  // "CN=a" would be the server, "b" no RDN
       {__LINE__, u"LDAP://CN=Lee\\, Ann,DC=x", true, u"", 0, u"CN=Lee\\, Ann,DC=x"},
       {__LINE__, u"LDAP:", true, u"", 0, u""},
       {__LINE__, u"LDAP://srv/", true, u"srv", 0, u""},
