@@ -1,5 +1,7 @@
 #include "client_rules.h"
 
+#include <algorithm>
+
 namespace quorvel::client::rules {
 namespace {
 
@@ -152,6 +154,15 @@ Reading ReadWizardExit(std::uint32_t exitCode) {
     return {Result::Failed, kUnexpected,
             u"The wizard ended with " + Hex(exitCode) + u"; nothing is known to be created."};
   return {Result::Failed, code, u"The object could not be created (" + Hex(exitCode) + u")."};
+}
+
+std::u16string SysnativePath(std::u16string_view path, std::u16string_view systemDir, std::u16string_view windowsDir) {
+  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+  const bool under = !systemDir.empty() && path.size() > systemDir.size() && path[systemDir.size()] == u'\\' &&
+                     std::equal(systemDir.begin(), systemDir.end(), path.begin(),
+                                [&](char16_t a, char16_t b) { return fold(a) == fold(b); });
+  if (!under) return std::u16string(path);
+  return std::u16string(windowsDir) + u"\\Sysnative" + std::u16string(path.substr(systemDir.size()));
 }
 
 std::u16string StartFailureReason(std::u16string_view helperPath, std::uint32_t win32Error) {

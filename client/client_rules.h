@@ -46,6 +46,11 @@ Reading ReadWizardExit(std::uint32_t exitCode);
 
 // "0x8007203A": eight upper-case hex digits.
 std::u16string Hex(std::uint32_t value);
+// A 32-bit process's System32 leads to SysWOW64, and quorvel.exe is a 64-bit program:
+// the System32 a console names can only be the 64-bit one, which a 32-bit process
+// reaches as Sysnative. The path with a leading systemDir (ASCII case folded, followed
+// by a backslash) put as windowsDir\Sysnative; any other path unchanged.
+std::u16string SysnativePath(std::u16string_view path, std::u16string_view systemDir, std::u16string_view windowsDir);
 // Why the helper could not be started, from CreateProcessW's last error.
 std::u16string StartFailureReason(std::u16string_view helperPath, std::uint32_t win32Error);
 

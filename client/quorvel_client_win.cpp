@@ -320,9 +320,21 @@ HRESULT NewIdentity(std::u16string& identity) {
   return S_OK;
 }
 
+// Under WoW64, a helper named in System32 is the 64-bit System32's (see SysnativePath).
+std::wstring NativeHelperPath(std::wstring_view path) {
+  BOOL wow64 = FALSE;
+  if (!::IsWow64Process(::GetCurrentProcess(), &wow64) || !wow64) return std::wstring(path);
+  wchar_t system[MAX_PATH], windows[MAX_PATH];
+  const UINT s = ::GetSystemDirectoryW(system, MAX_PATH), w = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (s == 0 || s >= MAX_PATH || w == 0 || w >= MAX_PATH) return std::wstring(path);
+  return Wide(rules::SysnativePath(U16(path), U16({system, s}), U16({windows, w})));
+}
+
 // The state of a run whose line was formed; otherwise null and the outcome says why.
-StatePtr Prepare(Job job, std::wstring_view helperPath, std::wstring_view argument, ObjectType type,
+StatePtr Prepare(Job job, std::wstring_view givenPath, std::wstring_view argument, ObjectType type,
                  Outcome& refusal) {
+  const std::wstring helper = NativeHelperPath(givenPath);
+  const std::wstring_view helperPath = helper;
   std::u16string identity;
   if (job == Job::Wizard) {
     if (const HRESULT hr = NewIdentity(identity); FAILED(hr)) {

@@ -66,6 +66,25 @@ TEST(ClientLines, TheIdentityIsTheThirdFieldAndTheLineLimitCountsIt) {
   EXPECT_NE(CreateWizardLine(u"q", fits + u"y", 0, identity).refusal.find(u"32767 units"), std::u16string::npos);
 }
 
+// Seen from a 32-bit console: only a path inside the system folder itself is the 64-bit one's.
+TEST(ClientPaths, System32FromWow64IsSysnative) {
+  const std::u16string sys = u"C:\\windows\\system32", win = u"C:\\windows";
+  const struct {
+    int line;
+    std::u16string path, want;
+  } rows[] = {
+      {__LINE__, u"C:\\windows\\system32\\quorvel.exe", u"C:\\windows\\Sysnative\\quorvel.exe"},
+      {__LINE__, u"c:\\WINDOWS\\System32\\Q\\quorvel.exe", u"C:\\windows\\Sysnative\\Q\\quorvel.exe"},
+      {__LINE__, u"C:\\windows\\system32x\\quorvel.exe", u"C:\\windows\\system32x\\quorvel.exe"},
+      {__LINE__, u"C:\\windows\\system32", u"C:\\windows\\system32"},
+      {__LINE__, u"D:\\windows\\system32\\quorvel.exe", u"D:\\windows\\system32\\quorvel.exe"},
+      {__LINE__, kHelper, kHelper},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(test::Printable(SysnativePath(row.path, sys, win)), test::Printable(row.want)) << "row of line " << row.line;
+  }
+}
+
 TEST(ClientExitCodes, SortedIntoResults) {
   constexpr std::uint32_t kSame = 1;  // code is the exit status itself
   struct Row {
