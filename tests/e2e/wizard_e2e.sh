@@ -377,6 +377,8 @@ console() {
   unrecord
   timeout 120 wine "$(winpath "$exe")" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
   if win=$(timeout 75 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
+    # The window can show before the console has written its first status line.
+    for _ in $(seq 150); do grep -q '^quorvel.exe was not found: .*; no install record HKLM' "$log" && break; sleep 0.2; done
     grep -q '^quorvel.exe was not found: .*; no install record HKLM' "$log" ||
       problem="$problem; no reason in the status line (had: $(tr '\n' '|' <"$log"))"
     record "$(winpath "$build/app")\\"
