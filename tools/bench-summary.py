@@ -85,7 +85,8 @@ def main():
         w = json.load(open(window))
         summary["window"] = {"load_average": w["load_average"], "cores": w["cores"], "jobs": {}}
         lines.append("time to the first window under Wine, quorvel.exe against the minimal host (medians of %d"
-                     " alternating runs, load average %s on %d cores; goal: ratio at most 1.10):"
+                     " alternating runs, load average %s on %d cores; goal: ratio at most 1.10), and the client's"
+                     " call against quorvel.exe started directly (goal: at most 1.05):"
                      % (min(j["runs"] for j in w["jobs"].values()), w["load_average"], w["cores"]))
         for job in ("sheet", "wizard"):
             j = w["jobs"].get(job)
@@ -94,10 +95,17 @@ def main():
                 continue
             summary["window"]["jobs"][job] = {k: v for k, v in j.items() if not k.endswith("_runs")}
             for what, label in (("window", "to the window"), ("end", "to the end after cancel")):
-                ratio = j["ratio_" + what]
-                lines.append("  %-6s %-24s quorvel.exe %7.1f ms, minimal host %7.1f ms: ratio %.2f%s"
-                             % (job, label, j["quorvel_%s_median" % what], j["host_%s_median" % what], ratio,
-                                "" if ratio <= 1.10 else "  ABOVE 1.10"))
+                if "ratio_" + what in j:
+                    ratio = j["ratio_" + what]
+                    lines.append("  %-6s %-24s quorvel.exe %7.1f ms, minimal host %7.1f ms: ratio %.2f%s"
+                                 % (job, label, j["quorvel_%s_median" % what], j["host_%s_median" % what], ratio,
+                                    "" if ratio <= 1.10 else "  ABOVE 1.10"))
+                if "client_ratio_" + what in j:
+                    ratio = j["client_ratio_" + what]
+                    lines.append("  %-6s %-24s through the client %7.1f ms, quorvel.exe directly %7.1f ms:"
+                                 " ratio %.2f%s" % (job, label, j["client_%s_median" % what],
+                                                    j["quorvel_%s_median" % what], ratio,
+                                                    "" if ratio <= 1.05 else "  ABOVE 1.05"))
     else:
         lines.append("time to the first window: not measured")
     json.dump(summary, open(os.path.join(reports, "bench-summary.json"), "w"), indent=2)
