@@ -34,7 +34,6 @@ server=$("$src/tools/slapd.sh" start "$directory")
 # Unmanaged as quorvel.exe's windows are (tools/wine-session.sh): a managed window
 # would wait two seconds for a window manager at its close.
 wine reg add 'HKCU\Software\Wine\AppDefaults\bench_min_host.exe\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 sheet='/adproppage:LDAP://CN=Sales Team,OU=Staff,DC=example,DC=com'
 wizard='/adcreateobjwiz:OU=Staff,DC=example,DC=com|0'

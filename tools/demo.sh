@@ -39,7 +39,6 @@ server=$("$here/slapd.sh" start "$directory")
 "$here/register-standins.sh" "$session" "$build/standins" "$server"
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 qvrecord() { wine "$(winpath "$build/tools/record/qvrecord.exe")" "$@" 2>/dev/null | tr -d '\r'; }
 echo "directory: ldap://$server/ (DC=example,DC=com)"
 # A record left from an earlier run must not pass for this one's (the console

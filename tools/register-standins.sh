@@ -18,7 +18,6 @@ done
 here=$(cd "$(dirname "$0")" && pwd)
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 reg() {
   local out

@@ -30,7 +30,6 @@ server=$("$here/slapd.sh" start "$directory") || exit 1
 "$here/register-standins.sh" "$session" "$bin/standins" "$server" >/dev/null || exit 1
 export QUORVEL_WINE_DIR="$session"
 . "$here/wine-env.sh" || exit 1
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 ou='OU=Soak,DC=example,DC=com'
 stamp=$(date +%s)
 log="$work/soak.log"; : >"$log"

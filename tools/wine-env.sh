@@ -9,3 +9,5 @@ export WINEPREFIX="$QUORVEL_WINE_DIR/prefix"
 # The string cache could hand a freed string back and hide a use after free.
 export OANOCACHE=1
 export DISPLAY="$(cat "$QUORVEL_WINE_DIR/display")"
+# Windows path of a file in the build tree, as a Wine process sees it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }

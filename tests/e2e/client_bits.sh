@@ -7,12 +7,12 @@ x86_state=$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)
 if [ "$x86_state" = ok ] && [ -f "${QUORVEL_X86_TREE:-}/tests/client/qvclient_driver.exe" ]; then
   # Under QEMU's emulator a 32-bit Wine process with a third thread crashes now and then
   # (the library's thread makes two): the x86 driver runs without its probing thread.
-  driver_bits=x86; wow64_parent=1; driver_flags=--no-probe
+  driver_bits=x86; wow64_parent=1; driver_flags=--no-probe; client_tree=$QUORVEL_X86_TREE
   driver=$(winpath "$QUORVEL_X86_TREE/tests/client/qvclient_driver.exe")
 else
   [ "$x86_state" = ok ] && x86_state="no x86 client driver in ${QUORVEL_X86_TREE:-an x86 tree} (make windows-x86)"
   echo "skipped the x86 client scenarios: ${x86_state:-the session did not say whether 32-bit programs run}; they run with the x86-64 driver"
-  driver_bits=x86-64; wow64_parent=0; driver_flags=
+  driver_bits=x86-64; wow64_parent=0; driver_flags=; client_tree=$build
   driver=$(winpath "$build/tests/client/qvclient_driver.exe")
 fi
 driver_x64=$(winpath "$build/tests/client/qvclient_driver.exe")

@@ -9,7 +9,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 . "$tools/wine-env.sh" || exit 1
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 shots="$build/test-artifacts/e2e"; mkdir -p "$shots"
 server=$(cat "$slapd_dir/server")
 staff='OU=Staff,DC=example,DC=com'

@@ -9,7 +9,6 @@ only=" $* "
 here=$(cd "$(dirname "$0")" && pwd)
 tools="$here/../../tools"
 . "$tools/wine-env.sh" || exit 1
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 shots="$build/test-artifacts/e2e"; mkdir -p "$shots"
 server=$(cat "$slapd_dir/server")
 staff='OU=Staff,DC=example,DC=com'
@@ -443,11 +442,8 @@ capi() {
   local name=$1 expected=$2 drive=$3 bits=$4 path=$5; shift 5
   if [ "$only" != "  " ] && [[ "$only" != *" capi-$name "* ]]; then return; fi
   local tree=$build wow64=0
-  if [ "$bits" = x86 ] && [ "$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)" = ok ]; then
-    tree=${QUORVEL_X86_TREE:?}; wow64=1
-  elif [ "$bits" = x86 ]; then
-    echo "skipped capi-$name-x86: $(head -1 "$QUORVEL_WINE_DIR/wine32" 2>/dev/null); it runs in x86-64"
-  fi
+  # x86 where client_bits.sh chose the x86 driver; it said why not otherwise.
+  [ "$bits" = x86 ] && { tree=$client_tree; wow64=$wow64_parent; }
   local out; out=$(mktemp)
   timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" --helper "$(winpath "$build/app/quorvel.exe")" \
     "$@" sheet "$path" >"$out" 2>/dev/null &

@@ -9,7 +9,6 @@ build=$1; slapd_dir=$2
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
 . "$tools/wine-env.sh" || exit 1
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 shots="$build/test-artifacts/e2e"; mkdir -p "$shots"
 server=$(cat "$slapd_dir/server")
 staff='OU=Staff,DC=example,DC=com'
@@ -302,26 +301,19 @@ orphan
 # --- quorvel_client.dll through qvcapi_driver, as a console in another language takes it ---
 # From the x86 driver under WoW64 where this machine runs 32-bit programs: its
 # %ProgramFiles% and registry view are the redirected ones.
-capi_tree=$build; wow64=0
-if [ "$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)" = ok ]; then
-  capi_tree=${QUORVEL_X86_TREE:?}; wow64=1
-else
-  echo "skipped capi-x86: $(head -1 "$QUORVEL_WINE_DIR/wine32" 2>/dev/null); the C interface runs in x86-64"
-fi
 # capi NAME DRIVE LINES ARGS...: each of LINES (one a line) is in the driver's output.
 capi() {
   local name=$1 drive=$2 lines=$3; shift 3
   output=$(mktemp); problem=""
-  timeout 90 wine "$(winpath "$capi_tree/tests/client/qvcapi_driver.exe")" "$@" >"$output" 2>/dev/null &
+  timeout 90 wine "$(winpath "$client_tree/tests/client/qvcapi_driver.exe")" "$@" >"$output" 2>/dev/null &
   launched=$!
   "$drive" "capi-$name" || problem="; driving failed"
   wait "$launched"
   local got line; got=$(tr -d '\r' <"$output"); rm -f "$output"
   while IFS= read -r line; do
     grep -qF "$line" <<<"$got" || problem="$problem; no \"$line\" in: $(tr '\n' '|' <<<"$got")"
-  done <<<"wow64: $wow64"$'\n'"$lines"
-  if [ -n "$problem" ]; then echo "FAILED capi-$name: ${problem#; }"; failures=$((failures + 1))
-  else echo "ok capi-$name"; passed=$((passed + 1)); fi
+  done <<<"wow64: $wow64_parent"$'\n'"$lines"
+  report "capi-$name"
 }
 nothing() { true; }
 capi_user() { fill "$1" user "Capi User" capiuser Return; }
@@ -412,8 +404,7 @@ console() {
   else problem="$problem; no console window"; fi
   wait "$pid" || problem="$problem; the console did not close"
   rm -f "$log"; unrecord
-  if [ -n "$problem" ]; then echo "FAILED console-$bits: ${problem#; }"; failures=$((failures + 1))
-  else echo "ok console-$bits ($((SECONDS - t0)) s)"; passed=$((passed + 1)); fi
+  report "console-$bits ($((SECONDS - t0)) s)"
 }
 console
 

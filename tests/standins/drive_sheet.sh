@@ -7,7 +7,6 @@ set -uo pipefail
 driver=$1; slapd_dir=$2; shots=$3
 . "$(dirname "$0")/../../tools/wine-env.sh" || exit 1
 mkdir -p "$shots"
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 caption="SALES TEAM - Properties"
 value="Driven at $(date +%s%N)"
 out=$(mktemp)
