@@ -10,24 +10,27 @@
 //
 // bench_window_timer --client QUORVEL SWITCH: the same job started through the client
 // library (StartPropertySheet or StartCreateWizard, the outcome posted to a window of
-// this thread), so that the two ways can be set side by side. The window is that of
-// the quorvel.exe the client started, a child of this process; the end is when the
+// this thread), so that the two ways can be set side by side. The end is when the
 // outcome has come, which is later than quorvel.exe's exit.
+// Both ways look for the window alike: the first visible top-level window of another
+// process that was not there before the start. Looking for the client's child by a
+// process snapshot instead made the wineserver list every process each millisecond
+// while quorvel.exe started, and that cost showed as the client's.
 #include "app/dispatch.h"
 #include "platform/win/unique_handle.h"
 #include "quorvel_client.h"
 
-#include <tlhelp32.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 struct Search {
-  DWORD processId;
+  std::vector<HWND> before;  // visible when the clock started
   HWND found;
 };
 
@@ -35,9 +38,16 @@ BOOL CALLBACK FindVisible(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<Search*>(parameter);
   DWORD owner = 0;
   ::GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || !::IsWindowVisible(window)) return TRUE;
+  if (owner == ::GetCurrentProcessId() || !::IsWindowVisible(window) ||
+      std::find(search->before.begin(), search->before.end(), window) != search->before.end())
+    return TRUE;
   search->found = window;
   return FALSE;
+}
+
+BOOL CALLBACK ListVisible(HWND window, LPARAM parameter) {
+  if (::IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(window);
+  return TRUE;
 }
 
 // User and kernel time the process has taken so far.
@@ -52,21 +62,6 @@ long long CpuMicroseconds(HANDLE process) {
 
 long long Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& frequency) {
   return (to.QuadPart - from.QuadPart) * 1000000 / frequency.QuadPart;
-}
-
-// A process named `name` that this one started, or 0 while there is none. By name:
-// Wine starts a conhost.exe as a child of this console program as well.
-DWORD ChildProcessId(const wchar_t* name) {
-  const HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw == INVALID_HANDLE_VALUE) return 0;
-  const quorvel::UniqueThreadHandle snapshot(raw);
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (entry.th32ParentProcessID == ::GetCurrentProcessId() && ::lstrcmpiW(entry.szExeFile, name) == 0)
-      return entry.th32ProcessID;
-  }
-  return 0;
 }
 
 constexpr UINT kOutcome = WM_APP + 1;
@@ -113,59 +108,65 @@ int wmain() {
   const HWND receiver = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   std::unique_ptr<quorvel::client::Outcome> outcome;
   quorvel::client::Run run;
+  Search search{{}, nullptr};
+  ::EnumWindows(ListVisible, reinterpret_cast<LPARAM>(&search.before));
   LARGE_INTEGER frequency, start, shown, cancelled, ended;
   ::QueryPerformanceFrequency(&frequency);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
+  HRESULT started = S_OK;
   ::QueryPerformanceCounter(&start);
   if (client) {
     const size_t bar = argument.rfind(L'|');
-    const HRESULT started =
+    started =
         sheet ? quorvel::client::StartPropertySheet(receiver, kOutcome, helper, argument.substr(sheetSwitch.size()), run)
               : quorvel::client::StartCreateWizard(
                     receiver, kOutcome, helper, argument.substr(wizardSwitch.size(), bar - wizardSwitch.size()),
                     static_cast<quorvel::client::ObjectType>(std::wcstol(argument.c_str() + bar + 1, nullptr, 10)), run);
-    while (SUCCEEDED(started) && !outcome && !(pi.dwProcessId = ChildProcessId(helper.c_str() + helper.find_last_of(L"\\/") + 1))) {
-      WaitAndPump(nullptr, outcome);
-      ::QueryPerformanceCounter(&shown);
-      if (Microseconds(start, shown, frequency) > 60 * 1000000LL) break;
-    }
-    pi.hProcess = pi.dwProcessId ? ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pi.dwProcessId)
-                                 : nullptr;
-    if (!pi.hProcess) {
-      std::fwprintf(stderr, L"bench_window_timer: the client started no quorvel.exe: 0x%08lX %ls\n",
-                    static_cast<unsigned long>(outcome ? outcome->code : started), outcome ? outcome->reason.c_str() : L"");
-      return 2;
-    }
   } else if (!::CreateProcessW(nullptr, child.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
     std::fprintf(stderr, "bench_window_timer: CreateProcessW failed, error %lu\n", ::GetLastError());
     return 2;
   }
-  const quorvel::UniqueThreadHandle process(pi.hProcess);
+  quorvel::UniqueThreadHandle process(pi.hProcess);
   const quorvel::UniqueThreadHandle thread(pi.hThread);
 
   // Polled at 1 ms. Wine 8 delivered no out-of-context WinEvent (EVENT_OBJECT_SHOW,
   // hooked for the child's process id) in eight tries, so there is no hook. Each poll
   // is a few round trips to the wineserver, which the program timed needs as well:
   // the polling slows both programs alike, and a busy machine makes it dearer.
-  Search search{pi.dwProcessId, nullptr};
+  // Through the client the process is known by its window; an outcome before it
+  // means the run ended without one.
   for (;;) {
     ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
     if (search.found) break;
-    if (WaitAndPump(process.get(), outcome)) {
+    if (WaitAndPump(process.get(), outcome) || FAILED(started) || outcome) {
       DWORD code = 0;
-      ::GetExitCodeProcess(process.get(), &code);
-      std::fprintf(stderr, "bench_window_timer: the program ended without a visible window, status 0x%08lX\n",
-                   static_cast<unsigned long>(code));
+      if (process) ::GetExitCodeProcess(process.get(), &code);
+      std::fwprintf(stderr, L"bench_window_timer: the program ended without a visible window, status 0x%08lX %ls\n",
+                    static_cast<unsigned long>(process ? code : static_cast<DWORD>(outcome ? outcome->code : started)),
+                    outcome ? outcome->reason.c_str() : L"");
       return 2;
     }
     ::QueryPerformanceCounter(&shown);
     if (Microseconds(start, shown, frequency) > 60 * 1000000LL) {
       std::fputs("bench_window_timer: no window in 60 s\n", stderr);
-      ::TerminateProcess(process.get(), 2);
+      if (process) ::TerminateProcess(process.get(), 2);
       return 2;
     }
+  }
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(search.found, &owner);
+  if (client) {
+    process = quorvel::UniqueThreadHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, owner));
+    if (!process) {
+      std::fprintf(stderr, "bench_window_timer: the window's process could not be opened, error %lu\n", ::GetLastError());
+      return 2;
+    }
+  } else if (owner != pi.dwProcessId) {
+    std::fputs("bench_window_timer: a window of another program appeared first\n", stderr);
+    ::TerminateProcess(process.get(), 2);
+    return 2;
   }
   ::QueryPerformanceCounter(&shown);
   const long long cpuShown = CpuMicroseconds(process.get());
