@@ -11,7 +11,7 @@
 //   (quorvel.exe trims nothing), and every argument it cannot carry refused before
 //   any process starts;
 // - the wait: the calling thread keeps answering its messages (Run*), or the call
-//   returns at once and the outcome is posted to a window (Start*);
+//   returns once quorvel.exe is started and the outcome is posted to a window (Start*);
 // - the record of the creation job: each wizard run passes quorvel.exe an identity
 //   of its own (128 random bits) and takes only a record published under it, so
 //   that another client's record, or an earlier run's, is never taken for this
@@ -130,7 +130,8 @@ class Run {
   std::shared_ptr<State> state_;
 };
 
-// Asynchronous calls: return at once. When the run ends, `message` is posted to
+// Asynchronous calls: return once quorvel.exe has been started, from the calling
+// thread (CreateProcessW, milliseconds), or could not be. When the run ends, `message` is posted to
 // `window` with wParam the run's Id() and lParam its Outcome, which the receiver
 // adopts with TakeOutcome (each such message exactly once, also for a run it no
 // longer tracks; a message lost because the window was destroyed leaks one small

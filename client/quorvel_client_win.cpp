@@ -1,7 +1,8 @@
-// The Win32 side of the client: one thread per run starts quorvel.exe, waits for
-// it and, for the wizard, watches the clipboard for the record published under the
-// run's identity. The blocking calls are that same run with the caller's thread
-// answering its messages until the thread ends, so both roads share every step.
+// The Win32 side of the client: the caller's thread starts quorvel.exe, and one
+// thread per run waits for it and, for the wizard, watches the clipboard for the
+// record published under the run's identity. The blocking calls are that same run
+// with the caller's thread answering its messages until the thread ends, so both
+// roads share every step.
 #include "client_rules.h"
 
 #include <bcrypt.h>
@@ -33,16 +34,24 @@ class Handle {
   Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (!h_) return;
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(h_);
-    ::SetLastError(error);
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      Close();
+      h_ = std::exchange(other.h_, nullptr);
+    }
+    return *this;
   }
+  ~Handle() { Close(); }
   HANDLE get() const noexcept { return h_; }
   explicit operator bool() const noexcept { return h_ != nullptr; }
 
  private:
+  void Close() noexcept {
+    if (!h_) return;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(std::exchange(h_, nullptr));
+    ::SetLastError(error);
+  }
   HANDLE h_;
 };
 
@@ -115,6 +124,9 @@ struct Run::State {
   Handle abandonEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   SRWLOCK lock = SRWLOCK_INIT;
   bool abandoned = false;
+  Handle process;              // null when the start failed or was abandoned
+  bool startReported = false;  // the start's failure is to be reported
+  DWORD sequence = 0;          // the clipboard's, just before the wizard's start
   Outcome outcome;
 };
 
@@ -161,9 +173,7 @@ Outcome FromReading(const rules::Reading& reading) { return Make(reading.result,
 // The sheet: nothing to watch. Abandoned, the thread lets the process go at once.
 // Returns false when the run was abandoned and nothing is to be reported.
 bool SheetRun(Run::State& state, Outcome& outcome) {
-  bool abandoned = false;
-  const Handle process = StartHelper(state, outcome, abandoned);
-  if (!process) return !abandoned;
+  const Handle& process = state.process;
   const HANDLE handles[] = {state.abandonEvent.get(), process.get()};
   const DWORD r = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
   if (r == WAIT_OBJECT_0) return false;
@@ -183,8 +193,10 @@ bool SheetRun(Run::State& state, Outcome& outcome) {
 // run's record, the watch only keeps a later publication from hiding this run's.
 class ClipboardWatch {
  public:
-  ClipboardWatch() noexcept
-      : window_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+  // `since`: the sequence number from which on a change counts.
+  explicit ClipboardWatch(DWORD since) noexcept
+      : window_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)),
+        sequence_(since) {
     if (window_ && !::AddClipboardFormatListener(window_)) Stop();
   }
   ClipboardWatch(const ClipboardWatch&) = delete;
@@ -204,7 +216,7 @@ class ClipboardWatch {
 
  private:
   HWND window_;
-  DWORD sequence_ = ::GetClipboardSequenceNumber();
+  DWORD sequence_;
 };
 
 // This run's names, when the run's format now holds a record under its identity.
@@ -220,22 +232,18 @@ std::optional<rules::Names> TakeIfMine(const Run::State& state, HRESULT& failure
   return std::move(judgement.names);
 }
 
-// The wizard: while quorvel.exe runs, every change of the clipboard is looked at,
-// and this run's record is taken the moment it is there, so that a publication
-// after it cannot hide it; after the exit it is looked for once more.
+// The wizard: while quorvel.exe runs, every change of the clipboard since just
+// before its start is looked at, and this run's record is taken the moment it is
+// there, so that a publication after it cannot hide it; after the exit it is looked
+// for once more. Once taken, it is kept: a later change is another run's.
 bool WizardRun(Run::State& state, Outcome& outcome) {
-  if (!RunFormat()) {
-    outcome = Failure(LastError(), u"The record's clipboard format could not be registered");
-    return true;
-  }
-  ClipboardWatch watch;
-  bool abandoned = false;
-  const Handle process = StartHelper(state, outcome, abandoned);
-  if (!process) return !abandoned;
+  ClipboardWatch watch(state.sequence);
+  const Handle& process = state.process;
   std::optional<rules::Names> mine;
   HRESULT failure = S_OK;
   std::u16string notMine;
   for (;;) {
+    if (!mine && watch.Changed() && (mine = TakeIfMine(state, failure, notMine))) watch.Stop();
     const HANDLE handles[] = {state.abandonEvent.get(), process.get()};
     const DWORD r = ::MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
     // Abandoned, the run lets the wizard go: the record it publishes names this run only.
@@ -247,7 +255,6 @@ bool WizardRun(Run::State& state, Outcome& outcome) {
     }
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    if (watch.Changed() && (mine = TakeIfMine(state, failure, notMine))) watch.Stop();
   }
   watch.Stop();
   std::uint32_t code = 0;
@@ -301,7 +308,13 @@ DWORD WINAPI Work(void* parameter) {
   Outcome outcome;
   bool report = true;
   try {
-    report = state->job == Job::Sheet ? SheetRun(*state, outcome) : WizardRun(*state, outcome);
+    if (!state->process) {
+      report = state->startReported;
+      outcome = std::move(state->outcome);
+    } else {
+      report = state->job == Job::Sheet ? SheetRun(*state, outcome) : WizardRun(*state, outcome);
+      state->process = Handle();  // the run may outlive its thread by far
+    }
   } catch (const std::bad_alloc&) {
     outcome = Thrown();
   } catch (...) {
@@ -341,6 +354,10 @@ StatePtr Prepare(Job job, std::wstring_view givenPath, std::wstring_view argumen
       refusal = Failure(hr, u"No identity could be drawn for the wizard's run");
       return nullptr;
     }
+    if (!RunFormat()) {
+      refusal = Failure(LastError(), u"The record's clipboard format could not be registered");
+      return nullptr;
+    }
   }
   const rules::CommandLine line =
       job == Job::Sheet ? rules::PropertySheetLine(U16(helperPath), U16(argument))
@@ -357,18 +374,29 @@ StatePtr Prepare(Job job, std::wstring_view givenPath, std::wstring_view argumen
   return state;
 }
 
-// Starts the run's thread, which keeps its own share of the state.
+// Makes the run's thread, which keeps its own share of the state, then starts
+// quorvel.exe from the caller's thread, then lets the thread go. quorvel.exe never
+// starts without a thread to wait for it, and a new thread's first steps (a few
+// milliseconds under Wine) are not on the way to quorvel's window. A failed start
+// is the thread's to report, like any other outcome.
 Handle Launch(const StatePtr& state, Outcome& failure) {
   if (!state->abandonEvent) {
     failure = Failure(LastError(), u"The run's event could not be made");
     return Handle();
   }
   auto* share = new StatePtr(state);
-  Handle thread(::CreateThread(nullptr, 0, Work, share, 0, nullptr));
+  Handle thread(::CreateThread(nullptr, 0, Work, share, CREATE_SUSPENDED, nullptr));
   if (!thread) {
     failure = Failure(LastError(), u"The run's thread could not be started");
     delete share;
+    return thread;
   }
+  // Taken before the start, so that the watch misses no publication of this run's.
+  if (state->job == Job::Wizard) state->sequence = ::GetClipboardSequenceNumber();
+  bool abandoned = false;
+  state->process = StartHelper(*state, state->outcome, abandoned);
+  state->startReported = !abandoned;
+  ::ResumeThread(thread.get());
   return thread;
 }
 
