@@ -70,7 +70,9 @@ for i in $(seq "$runs"); do
   for job in sheet wizard; do
     if [ $((i % 2)) -eq 0 ]; then order=$reversed; else order=$programs; fi
     for program in $order; do
-      echo "$job $program $("${program}_$job")" >>"$results"
+      # A failed run ends the benchmark here: run_once's exit leaves only its subshell.
+      times=$("${program}_$job") || exit 1
+      echo "$job $program $times" >>"$results"
     done
   done
 done
