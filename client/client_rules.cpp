@@ -34,12 +34,7 @@ CommandLine Refused(std::u16string reason) { return {{}, std::move(reason)}; }
 
 bool StartsWithLdapScheme(std::u16string_view dn) {
   static constexpr std::u16string_view scheme = u"ldap://";
-  if (dn.size() < scheme.size()) return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i) {
-    const char16_t c = dn[i] >= u'A' && dn[i] <= u'Z' ? static_cast<char16_t>(dn[i] + 32) : dn[i];
-    if (c != scheme[i]) return false;
-  }
-  return true;
+  return SameIgnoringAsciiCase(dn.substr(0, scheme.size()), scheme);
 }
 
 std::u16string Field(const std::vector<std::uint8_t>& record, std::size_t offset, std::size_t units) {
@@ -98,11 +93,16 @@ std::u16string IdentityText(const std::uint8_t (&random)[kIdentityBytes]) {
   return text;
 }
 
-std::u16string Hex(std::uint32_t value) {
-  static constexpr char16_t digits[] = u"0123456789ABCDEF";
+std::u16string Hex(std::uint32_t value, int digits) {
   std::u16string text = u"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text += digits[(value >> shift) & 0xF];
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += u"0123456789ABCDEF"[(value >> shift) & 0xF];
   return text;
+}
+
+bool SameIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
 }
 
 namespace {
@@ -157,10 +157,8 @@ Reading ReadWizardExit(std::uint32_t exitCode) {
 }
 
 std::u16string SysnativePath(std::u16string_view path, std::u16string_view systemDir, std::u16string_view windowsDir) {
-  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; };
   const bool under = !systemDir.empty() && path.size() > systemDir.size() && path[systemDir.size()] == u'\\' &&
-                     std::equal(systemDir.begin(), systemDir.end(), path.begin(),
-                                [&](char16_t a, char16_t b) { return fold(a) == fold(b); });
+                     SameIgnoringAsciiCase(path.substr(0, systemDir.size()), systemDir);
   if (!under) return std::u16string(path);
   return std::u16string(windowsDir) + u"\\Sysnative" + std::u16string(path.substr(systemDir.size()));
 }

@@ -44,8 +44,11 @@ struct Reading {
 Reading ReadSheetExit(std::uint32_t exitCode);
 Reading ReadWizardExit(std::uint32_t exitCode);
 
-// "0x8007203A": eight upper-case hex digits.
-std::u16string Hex(std::uint32_t value);
+// "0x8007203A": upper-case hex digits, eight unless another count is asked for.
+std::u16string Hex(std::uint32_t value, int digits = 8);
+// Whether two texts are equal with A-Z and a-z taken as one, as Windows compares
+// a path's folder names and a scheme's name.
+bool SameIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 // A 32-bit process's System32 leads to SysWOW64, and quorvel.exe is a 64-bit program:
 // the System32 a console names can only be the 64-bit one, which a 32-bit process
 // reaches as Sysnative. The path with a leading systemDir (ASCII case folded, followed

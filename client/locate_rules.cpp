@@ -1,13 +1,11 @@
 #include "locate_rules.h"
 
+#include "client_rules.h"
+
 namespace quorvel::client::locate {
 namespace {
 
-std::u16string Hex(std::uint32_t value, int digits) {
-  std::u16string text = u"0x";
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += u"0123456789ABCDEF"[(value >> shift) & 0xF];
-  return text;
-}
+using rules::Hex;
 
 std::uint32_t Little(const std::vector<std::uint8_t>& bytes, std::size_t at, int size) {
   std::uint32_t value = 0;
@@ -27,7 +25,7 @@ std::u16string MachineName(std::uint32_t machine) {
 
 // HRESULT_FROM_WIN32, kept here so that these rules need no Windows header.
 std::u16string ErrorText(std::uint32_t win32Error) {
-  return Hex(win32Error == 0 ? 0x80004005u : (win32Error & 0xFFFFu) | 0x80070000u, 8);
+  return Hex(win32Error == 0 ? 0x80004005u : (win32Error & 0xFFFFu) | 0x80070000u);
 }
 
 constexpr std::uint32_t kFileNotFound = 2, kPathNotFound = 3;
@@ -70,12 +68,7 @@ std::vector<Candidate> Candidates(std::u16string_view programPath, std::u16strin
   const std::u16string program = FolderOf(programPath), client = FolderOf(clientModulePath);
   if (!program.empty()) candidates.push_back({Place::BesideProgram, program + std::u16string(kHelperName)});
   // A folder differs in case only when it is the same folder: Windows' names ignore case.
-  auto lower = [](std::u16string text) {
-    for (char16_t& c : text)
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    return text;
-  };
-  if (!client.empty() && lower(client) != lower(program))
+  if (!client.empty() && !rules::SameIgnoringAsciiCase(client, program))
     candidates.push_back({Place::BesideClient, client + std::u16string(kHelperName)});
   if (record.error == 0 && !record.notText && Absolute(record.folder))
     candidates.push_back({Place::Installed, Join(record.folder, kHelperName)});

@@ -110,19 +110,9 @@ version=$(tree_version "$win")
 [ -f "$win/app/quorvel.exe" ] || { echo "no $win/app/quorvel.exe" >&2; exit 1; }
 # The upgrade test's package was signed with the certificate that goes now.
 rm -rf "$dist" build/dist-next; mkdir -p "$dist/unsigned"
-missing=()
-
-# The C interface and the CMake package come with the client; where the client has
-# none, this tree predates them and the release goes without, saying so.
-c_interface=0
-if [ -f client/quorvel_client_c.h ]; then
-  c_interface=1
-  for tree in "$win" "$x86"; do
-    [ -f "$tree/client/quorvel_client.dll" ] || { echo "no $tree/client/quorvel_client.dll" >&2; exit 1; }
-  done
-else
-  missing+=("the C interface (quorvel_client.dll x86 and x64, quorvel_client_c.h, quorvel_client.def): not in this tree's client/")
-fi
+for tree in "$win" "$x86"; do
+  [ -f "$tree/client/quorvel_client.dll" ] || { echo "no $tree/client/quorvel_client.dll" >&2; exit 1; }
+done
 
 # layout DIR STAGE: the zip's tree from DIR's binaries (quorvel.exe, x86/ and x64/ DLLs).
 layout() {
@@ -131,22 +121,16 @@ layout() {
   cp "$bin/quorvel.exe" "$top/"
   cp client/quorvel_client.h client/client_rules.h client/client_rules.cpp client/quorvel_client_win.cpp "$top/client/"
   cp docs/integration.md docs/release.md "$top/docs/"
-  if [ "$c_interface" = 1 ]; then
-    mkdir -p "$top/c/x86" "$top/c/x64"
-    cp client/quorvel_client_c.h client/quorvel_client.def "$top/c/"
-    cp "$bin/x86/quorvel_client.dll" "$top/c/x86/"; cp "$bin/x64/quorvel_client.dll" "$top/c/x64/"
-  fi
+  mkdir -p "$top/c/x86" "$top/c/x64"
+  cp client/quorvel_client_c.h client/quorvel_client.def "$top/c/"
+  cp "$bin/x86/quorvel_client.dll" "$top/c/x86/"; cp "$bin/x64/quorvel_client.dll" "$top/c/x64/"
   local arch tree
   for arch in x86 x64; do
     tree=$win; [ "$arch" = x86 ] && tree=$x86
     cmake --install "$tree" --component client --prefix "$top/cmake/$arch" >/dev/null
-    if [ ! -f "$top/cmake/$arch/lib/cmake/quorvel_client/quorvel_client-config.cmake" ]; then
-      rm -rf "$top/cmake"; return 1
-    fi
     # The package carries the DLL of the same build as the C interface beside it.
-    if [ "$c_interface" = 1 ]; then cp "$bin/$arch/quorvel_client.dll" "$top/cmake/$arch/bin/"; fi
+    cp "$bin/$arch/quorvel_client.dll" "$top/cmake/$arch/bin/"
   done
-  return 0
 }
 # archive TOP ZIP: every file with the commit's time, in one order, no extra fields.
 archive() {
@@ -162,12 +146,9 @@ archive() {
 # The unsigned release.
 raw=$dist/unsigned/bin; mkdir -p "$raw/x86" "$raw/x64"
 cp "$win/app/quorvel.exe" "$raw/"
-if [ "$c_interface" = 1 ]; then
-  cp "$x86/client/quorvel_client.dll" "$raw/x86/"; cp "$win/client/quorvel_client.dll" "$raw/x64/"
-fi
+cp "$x86/client/quorvel_client.dll" "$raw/x86/"; cp "$win/client/quorvel_client.dll" "$raw/x64/"
 stage=$dist/unsigned/stage/quorvel-$version
-layout "$raw" "$stage" ||
-  missing+=("the CMake package (cmake --install --component client gave no lib/cmake/quorvel_client/quorvel_client-config.cmake)")
+layout "$raw" "$stage"
 msi "$raw/quorvel.exe" "$version" "$dist/unsigned/quorvel-$version-x64.msi"
 archive "$stage" "$dist/unsigned/quorvel-$version.zip"
 
@@ -175,13 +156,13 @@ archive "$stage" "$dist/unsigned/quorvel-$version.zip"
 certificate
 signed=$dist/signed; mkdir -p "$signed/x86" "$signed/x64"
 for file in quorvel.exe x86/quorvel_client.dll x64/quorvel_client.dll; do
-  if [ -f "$raw/$file" ]; then sign "$raw/$file" "$signed/$file"; fi
+  sign "$raw/$file" "$signed/$file"
 done
 msi "$signed/quorvel.exe" "$version" "$signed/quorvel.msi"
 sign "$signed/quorvel.msi" "$dist/quorvel-$version-x64.msi"
 rm "$signed/quorvel.msi"
 stage=$dist/stage/quorvel-$version
-layout "$signed" "$stage" || true
+layout "$signed" "$stage"
 archive "$stage" "$dist/quorvel-$version.zip"
 rm -rf "$dist/stage" "$dist/signed" "$dist/unsigned/stage"
 (cd "$dist" && sha256sum "quorvel-$version-x64.msi" "quorvel-$version.zip" >SHA256SUMS)
@@ -190,4 +171,3 @@ rm -rf "$dist/stage" "$dist/signed" "$dist/unsigned/stage"
 
 echo "release $version (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH) in $dist:"
 (cd "$dist" && ls -l "quorvel-$version-x64.msi" "quorvel-$version.zip" | awk '{print "  " $5 "\t" $9}')
-for what in "${missing[@]}"; do echo "MISSING from this release: $what"; done

@@ -37,14 +37,13 @@ struct Object {
 
 const wchar_t* const kKinds[] = {L"user", L"group", L"computer"};
 
-// One job in flight: the run, the words the status line uses for it, the object's
-// DN (the container's for a wizard), and for a wizard the kind of object it makes.
+// One job in flight: the run, the words the status line uses for it, its command
+// and the object's DN (the container's for a wizard).
 struct Job {
   qc::Run run;
   std::wstring what;
   int command = 0;
   std::wstring dn;
-  std::wstring kind;
 };
 
 struct Console {
@@ -256,7 +255,7 @@ void Start(int command) {
   }
   SetStatus(what + L": open in quorvel.");
   const UINT_PTR id = run.Id();
-  g.jobs[id] = Job{std::move(run), what, command, dn, kind};
+  g.jobs[id] = Job{std::move(run), what, command, dn};
 }
 
 void Ended(WPARAM id, LPARAM lParam) {
@@ -265,7 +264,7 @@ void Ended(WPARAM id, LPARAM lParam) {
   if (job == g.jobs.end() || !outcome) return;
   SetStatus(Describe(job->second.what, *outcome));
   if (outcome->result == qc::Result::Created && !outcome->created.distinguishedName.empty()) {
-    g.objects.push_back({job->second.kind, outcome->created.distinguishedName});
+    g.objects.push_back({kKinds[job->second.command - kNewUser], outcome->created.distinguishedName});
     AddRow(g.objects.back());
   }
   g.jobs.erase(job);

@@ -7,23 +7,15 @@ set -uo pipefail
 build=$1; slapd_dir=$2; dist=$3; next_dir=$4
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../tools" && pwd)
-source_dir=$(cd "$here/../.." && pwd)
 . "$tools/wine-env.sh" || exit 1
 shots="$build/test-artifacts/e2e"; mkdir -p "$shots"
 server=$(cat "$slapd_dir/server")
 staff='OU=Staff,DC=example,DC=com'
-failures=0; passed=0; missing=0; problem=""
+failures=0; passed=0; problem=""
 report() {  # NAME: ok or FAILED with what went wrong
   if [ -n "$problem" ]; then echo "FAILED $1: ${problem#; }"; failures=$((failures + 1))
   else echo "ok $1"; passed=$((passed + 1)); fi
   problem=""
-}
-# The C interface and the client's locate call came with client/quorvel_client_c.h;
-# a tree without that header cannot run the scenarios that need them.
-lacks_capi() {  # NAME
-  [ -f "$source_dir/client/quorvel_client_c.h" ] && return 1
-  echo "MISSING $1: this tree has no C interface or locate call (client/quorvel_client_c.h)"
-  missing=$((missing + 1))
 }
 
 msi=$(ls "$dist"/quorvel-*-x64.msi 2>/dev/null | head -1)
@@ -51,16 +43,13 @@ for file in quorvel.exe client/quorvel_client.h client/quorvel_client_win.cpp do
 done
 report checksums
 
-signed=("$msi" "$newer" "$top/quorvel.exe")
-if ! lacks_capi c-interface-in-zip; then
-  for file in c/quorvel_client_c.h c/quorvel_client.def c/x86/quorvel_client.dll c/x64/quorvel_client.dll \
-              cmake/x86/lib/cmake/quorvel_client/quorvel_client-config.cmake \
-              cmake/x64/lib/cmake/quorvel_client/quorvel_client-config.cmake; do
-    [ -f "$top/$file" ] || problem="$problem; no $file in the zip"
-  done
-  signed+=("$top/c/x86/quorvel_client.dll" "$top/c/x64/quorvel_client.dll")
-  report c-interface-in-zip
-fi
+for file in c/quorvel_client_c.h c/quorvel_client.def c/x86/quorvel_client.dll c/x64/quorvel_client.dll \
+            cmake/x86/lib/cmake/quorvel_client/quorvel_client-config.cmake \
+            cmake/x64/lib/cmake/quorvel_client/quorvel_client-config.cmake; do
+  [ -f "$top/$file" ] || problem="$problem; no $file in the zip"
+done
+report c-interface-in-zip
+signed=("$msi" "$newer" "$top/quorvel.exe" "$top/c/x86/quorvel_client.dll" "$top/c/x64/quorvel_client.dll")
 for file in "${signed[@]}"; do
   osslsigncode verify -CAfile "$ca" -in "$file" >"$unpacked/verify" 2>&1 ||
     problem="$problem; ${file#"$unpacked/"}: $(grep -i -m1 -E 'fail|error' "$unpacked/verify")"
@@ -104,65 +93,61 @@ cmp -s "$programs/Quorvel/quorvel.exe" "$top/quorvel.exe" || problem="$problem; 
 report "install $version ($((SECONDS - started)) s)"
 
 # --- a console finds the installed helper through the client ---
-consoles_bits=x64; reason=""
-if reason=$("$tools/wine32.sh"); then consoles_bits="x86 x64"; else echo "skipped x86 locate: $reason"; fi
-if ! lacks_capi located; then
-  for bits in $consoles_bits; do
-    tree=$build; [ "$bits" = x86 ] && tree=${QUORVEL_X86_TREE:?}
-    got=$(timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" \
-            --dll "$(winpath "$top/c/$bits/quorvel_client.dll")" locate 2>/dev/null | tr -d '\r')
-    grep -qxF 'helper: C:\Program Files\Quorvel\quorvel.exe' <<<"$got" ||
-      problem="$problem; $bits locate said: $(tr '\n' '|' <<<"$got")"
+# The session's own verdict on 32-bit programs, as the other scripts read it.
+consoles_bits=x64; x86_state=$(cat "$QUORVEL_WINE_DIR/wine32" 2>/dev/null)
+if [ "$x86_state" = ok ]; then consoles_bits="x86 x64"
+else echo "skipped x86 locate: ${x86_state:-the session did not say whether 32-bit programs run}"; fi
+for bits in $consoles_bits; do
+  tree=$build; [ "$bits" = x86 ] && tree=${QUORVEL_X86_TREE:?}
+  got=$(timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" \
+          --dll "$(winpath "$top/c/$bits/quorvel_client.dll")" locate 2>/dev/null | tr -d '\r')
+  grep -qxF 'helper: C:\Program Files\Quorvel\quorvel.exe' <<<"$got" ||
+    problem="$problem; $bits locate said: $(tr '\n' '|' <<<"$got")"
+done
+report located
+
+exe="$build/samples/console/qvconsole.exe"; bits=x64
+case $consoles_bits in x86*) exe="$QUORVEL_X86_TREE/samples/console/qvconsole.exe"; bits=x86 ;; esac
+log=$(mktemp)
+# No /quorvel: switch: the console finds quorvel.exe where the MSI put it.
+timeout 120 wine "$(winpath "$exe")" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
+if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
+  opened=""
+  for _ in 1 2 3; do  # a key can come before the focus
+    xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+p
+    for _ in $(seq 25); do grep -q '^Properties of Sales Team: open' "$log" && { opened=1; break 2; }; sleep 0.2; done
   done
-  report located
-fi
+  if [ -n "$opened" ] && sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
+    sleep 1; import -window root "$shots/install-console-sheet.png" 2>/dev/null
+    xdotool windowfocus --sync "$sheet" 2>/dev/null; xdotool key Escape
+    for _ in $(seq 50); do grep -qxF 'Properties of Sales Team: closed, nothing changed.' "$log" && break; sleep 0.2; done
+    grep -qxF 'Properties of Sales Team: closed, nothing changed.' "$log" ||
+      problem="$problem; status lines: $(tr '\n' '|' <"$log")"
+  else problem="$problem; no sheet (status lines: $(tr '\n' '|' <"$log"))"; fi
+  xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
+else problem="$problem; no console window"; fi
+wait "$pid" || problem="$problem; the console did not close"
+rm -f "$log"
+report "console-sheet-$bits"
 
-if ! lacks_capi console-sheet; then
-  exe="$build/samples/console/qvconsole.exe"; bits=x64
-  case $consoles_bits in x86*) exe="$QUORVEL_X86_TREE/samples/console/qvconsole.exe"; bits=x86 ;; esac
-  log=$(mktemp)
-  # No /quorvel: switch: the console finds quorvel.exe where the MSI put it.
-  timeout 120 wine "$(winpath "$exe")" "/log:$(winpath "$log")" >/dev/null 2>&1 & pid=$!
-  if win=$(timeout 40 xdotool search --sync --name '^Sample console' 2>/dev/null | head -1) && [ -n "$win" ]; then
-    opened=""
-    for _ in 1 2 3; do  # a key can come before the focus
-      xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+p
-      for _ in $(seq 25); do grep -q '^Properties of Sales Team: open' "$log" && { opened=1; break 2; }; sleep 0.2; done
-    done
-    if [ -n "$opened" ] && sheet=$(timeout 60 xdotool search --sync --name '^SALES TEAM - Properties$' 2>/dev/null | head -1); then
-      sleep 1; import -window root "$shots/install-console-sheet.png" 2>/dev/null
-      xdotool windowfocus --sync "$sheet" 2>/dev/null; xdotool key Escape
-      for _ in $(seq 50); do grep -qxF 'Properties of Sales Team: closed, nothing changed.' "$log" && break; sleep 0.2; done
-      grep -qxF 'Properties of Sales Team: closed, nothing changed.' "$log" ||
-        problem="$problem; status lines: $(tr '\n' '|' <"$log")"
-    else problem="$problem; no sheet (status lines: $(tr '\n' '|' <"$log"))"; fi
-    xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key alt+F4
-  else problem="$problem; no console window"; fi
-  wait "$pid" || problem="$problem; the console did not close"
-  rm -f "$log"
-  report "console-sheet-$bits"
-fi
-
-if ! lacks_capi c-wizard; then
-  tree=$build; bits=x64
-  case $consoles_bits in x86*) tree=$QUORVEL_X86_TREE; bits=x86 ;; esac
-  out=$(mktemp)
-  # No --helper: the DLL locates the installed quorvel.exe.
-  timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" --dll "$(winpath "$top/c/$bits/quorvel_client.dll")" \
-    wizard "$staff" 0 >"$out" 2>/dev/null & pid=$!
-  if win=$(timeout 40 xdotool search --sync --name '^New Object - user$' 2>/dev/null | head -1) && [ -n "$win" ]; then
-    sleep 0.5; xdotool windowfocus --sync "$win" 2>/dev/null
-    xdotool type --delay 20 "Inst User"; xdotool key Tab; xdotool type --delay 20 instuser
-    sleep 0.3; import -window root "$shots/install-c-wizard.png" 2>/dev/null; xdotool key Return
-  else problem="$problem; no wizard"; fi
-  wait "$pid"
-  got=$(tr -d '\r' <"$out"); rm -f "$out"
-  grep -qx 'outcome: Created 0x00000000' <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
-  grep -qxF "names: CN=Inst User,$staff|Inst User|instuser" <<<"$got" || problem="$problem; $(grep '^names' <<<"$got")"
-  ldapsearch -x -LLL -H "ldap://$server" -b "CN=Inst User,$staff" -s base sAMAccountName 2>/dev/null |
-    grep -qx 'sAMAccountName: instuser' || problem="$problem; Inst User is not in slapd"
-  report "c-wizard-$bits"
-fi
+tree=$build; bits=x64
+case $consoles_bits in x86*) tree=$QUORVEL_X86_TREE; bits=x86 ;; esac
+out=$(mktemp)
+# No --helper: the DLL locates the installed quorvel.exe.
+timeout 90 wine "$(winpath "$tree/tests/client/qvcapi_driver.exe")" --dll "$(winpath "$top/c/$bits/quorvel_client.dll")" \
+  wizard "$staff" 0 >"$out" 2>/dev/null & pid=$!
+if win=$(timeout 40 xdotool search --sync --name '^New Object - user$' 2>/dev/null | head -1) && [ -n "$win" ]; then
+  sleep 0.5; xdotool windowfocus --sync "$win" 2>/dev/null
+  xdotool type --delay 20 "Inst User"; xdotool key Tab; xdotool type --delay 20 instuser
+  sleep 0.3; import -window root "$shots/install-c-wizard.png" 2>/dev/null; xdotool key Return
+else problem="$problem; no wizard"; fi
+wait "$pid"
+got=$(tr -d '\r' <"$out"); rm -f "$out"
+grep -qx 'outcome: Created 0x00000000' <<<"$got" || problem="$problem; driver said: $(tr '\n' '|' <<<"$got")"
+grep -qxF "names: CN=Inst User,$staff|Inst User|instuser" <<<"$got" || problem="$problem; $(grep '^names' <<<"$got")"
+ldapsearch -x -LLL -H "ldap://$server" -b "CN=Inst User,$staff" -s base sAMAccountName 2>/dev/null |
+  grep -qx 'sAMAccountName: instuser' || problem="$problem; Inst User is not in slapd"
+report "c-wizard-$bits"
 
 # --- the newer package replaces the older ---
 newer_version=${newer##*/quorvel-}; newer_version=${newer_version%-x64.msi}
@@ -189,7 +174,5 @@ done
 [ -z "$(products)" ] || problem="$problem; still installed: $(products | tr '\n' ' ')"
 report "uninstall ($((SECONDS - started)) s)"
 
-echo "$passed passed, $failures failed, $missing missing"
-[ "$failures" -eq 0 ] || exit 1
-# Only the scenarios this tree cannot run yet are left: ctest reports the test as skipped.
-[ "$missing" -eq 0 ] || exit 77
+echo "$passed passed, $failures failed"
+[ "$failures" -eq 0 ]
