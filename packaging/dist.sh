@@ -119,7 +119,6 @@ layout() {
   local bin=$1 top=$2
   mkdir -p "$top/client" "$top/docs"
   cp "$bin/quorvel.exe" "$top/"
-  cp client/quorvel_client.h client/client_rules.h client/client_rules.cpp client/quorvel_client_win.cpp "$top/client/"
   cp docs/integration.md docs/release.md "$top/docs/"
   mkdir -p "$top/c/x86" "$top/c/x64"
   cp client/quorvel_client_c.h client/quorvel_client.def "$top/c/"
@@ -131,6 +130,8 @@ layout() {
     # The package carries the DLL of the same build as the C interface beside it.
     cp "$bin/$arch/quorvel_client.dll" "$top/cmake/$arch/bin/"
   done
+  # The sources to compile into a console: the package's own list, so that none is left out.
+  cp "$top/cmake/x64/src/"* "$top/client/"
 }
 # archive TOP ZIP: every file with the commit's time, in one order, no extra fields.
 archive() {

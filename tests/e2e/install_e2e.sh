@@ -38,7 +38,8 @@ if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
   present=$(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
   [ "$listed" = "$present" ] || problem="$problem; SHA256SUMS does not list exactly the zip's files"
 else problem="$problem; the zip's SHA256SUMS do not match"; fi
-for file in quorvel.exe client/quorvel_client.h client/quorvel_client_win.cpp docs/integration.md docs/release.md; do
+for file in quorvel.exe client/quorvel_client.h client/quorvel_client_win.cpp client/locate_rules.cpp \
+            client/quorvel_locate_win.cpp docs/integration.md docs/release.md; do
   [ -f "$top/$file" ] || problem="$problem; no $file in the zip"
 done
 report checksums
