@@ -104,9 +104,9 @@ Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containe
 
 // An asynchronous run. Destroying it, or Abandon(), lets the run go: the client's
 // handles are closed and no message is posted after Abandon returns (one posted
-// just before stays in the queue; take it as any other). A run abandoned before
-// quorvel.exe was started never starts it; once started, quorvel.exe is never
-// ended: a sheet the person is editing stays up. An abandoned wizard's record names
+// just before stays in the queue; take it as any other). quorvel.exe has been
+// started, or has failed to start, before the run is handed back, and Abandon never
+// ends it: a sheet the person is editing stays up. An abandoned wizard's record names
 // that run only, so no later run takes it for its own.
 class Run {
  public:

@@ -124,9 +124,8 @@ struct Run::State {
   Handle abandonEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   SRWLOCK lock = SRWLOCK_INIT;
   bool abandoned = false;
-  Handle process;              // null when the start failed or was abandoned
-  bool startReported = false;  // the start's failure is to be reported
-  DWORD sequence = 0;          // the clipboard's, just before the wizard's start
+  Handle process;      // null when the start failed
+  DWORD sequence = 0;  // the clipboard's, just before the wizard's start
   Outcome outcome;
 };
 
@@ -134,22 +133,16 @@ namespace {
 
 using StatePtr = std::shared_ptr<Run::State>;
 
-// Starts quorvel.exe unless the run was abandoned first (then `abandoned` and a null
-// handle); on failure the outcome says why. Abandon waits for the lock, so once it
-// returns, either quorvel.exe had started or it never will.
-Handle StartHelper(Run::State& state, Outcome& outcome, bool& abandoned) {
+// Starts quorvel.exe; on failure a null handle, and the outcome says why. It runs
+// before the caller holds the run, so no Abandon can come first.
+Handle StartHelper(Run::State& state, Outcome& outcome) {
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  ::AcquireSRWLockExclusive(&state.lock);
-  abandoned = state.abandoned;
   // The application name keeps the path from being searched for; the line is written to.
-  const bool started = !abandoned && ::CreateProcessW(state.helper.c_str(), state.line.data(), nullptr, nullptr,
-                                                      FALSE, 0, nullptr, nullptr, &si, &pi);
-  const DWORD error = ::GetLastError();
-  ::ReleaseSRWLockExclusive(&state.lock);
-  if (abandoned) return Handle();
-  if (!started) {
+  if (!::CreateProcessW(state.helper.c_str(), state.line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
+    const DWORD error = ::GetLastError();
     outcome = Make(Result::Error, error ? HRESULT_FROM_WIN32(error) : E_FAIL,
                    rules::StartFailureReason(U16(state.helper), error));
     return Handle();
@@ -309,7 +302,6 @@ DWORD WINAPI Work(void* parameter) {
   bool report = true;
   try {
     if (!state->process) {
-      report = state->startReported;
       outcome = std::move(state->outcome);
     } else {
       report = state->job == Job::Sheet ? SheetRun(*state, outcome) : WizardRun(*state, outcome);
@@ -393,9 +385,7 @@ Handle Launch(const StatePtr& state, Outcome& failure) {
   }
   // Taken before the start, so that the watch misses no publication of this run's.
   if (state->job == Job::Wizard) state->sequence = ::GetClipboardSequenceNumber();
-  bool abandoned = false;
-  state->process = StartHelper(*state, state->outcome, abandoned);
-  state->startReported = !abandoned;
+  state->process = StartHelper(*state, state->outcome);
   ::ResumeThread(thread.get());
   return thread;
 }
