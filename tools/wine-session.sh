@@ -47,6 +47,14 @@ echo ":$n" >"$dir/display"
 export DISPLAY=":$n"
 fi
 
+# A prefix booted before Wine could run 32-bit programs has no 32-bit half, and
+# wineboot -u cannot add it (its 32-bit step needs that half to start): once 32-bit
+# programs run here, such a prefix is made anew.
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/cmd.exe" ] &&
+  "$(dirname "$0")/wine32.sh" >/dev/null 2>&1; then
+  echo "wine session: $WINEPREFIX has no 32-bit half; it is made anew"
+  rm -rf "$WINEPREFIX"
+fi
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >"$dir/wineboot.log" 2>&1
 # A crash must end the program at once with its exception code. With Auto "0" and
 # no Debugger, Wine 8 still prints "starting debugger..." and the program hangs;
