@@ -11,6 +11,7 @@
 // /log: appends every status line to a file, in UTF-8 (for scripts).
 // FILE holds one object a line, "kind<TAB>distinguished name" (kind: user, group,
 // computer or ou), in UTF-8; '#' starts a comment line.
+#include "dn_rules.h"
 #include "quorvel_client.h"
 
 #include <commctrl.h>
@@ -21,11 +22,13 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 namespace qc = quorvel::client;
+namespace rules = quorvel::client::rules;
 
 constexpr UINT kRunEnded = WM_APP + 1;
 enum : int { kList = 100, kProperties, kNewUser, kNewGroup, kNewComputer, kStatus };
@@ -78,51 +81,15 @@ std::wstring ModuleFolder() {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-// Where the first RDN ends: the first comma that no backslash escapes.
-std::size_t FirstRdnEnd(const std::wstring& dn) {
-  for (std::size_t i = 0; i < dn.size(); ++i) {
-    if (dn[i] == L'\\') ++i;
-    else if (dn[i] == L',') return i;
-  }
-  return dn.size();
+// The DN rules take UTF-16 as char16_t; wchar_t is the same 16-bit unit on Windows.
+std::u16string_view U16(const std::wstring& text) {
+  return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
 }
+std::wstring FromU16(const std::u16string& text) { return {reinterpret_cast<const wchar_t*>(text.data()), text.size()}; }
 
-// "CN=Park\, Dana,OU=Staff" gives "Park, Dana".
-std::wstring DisplayName(const std::wstring& dn) {
-  const std::size_t end = FirstRdnEnd(dn), eq = dn.find(L'=');
-  std::wstring name;
-  for (std::size_t i = eq == std::wstring::npos || eq > end ? 0 : eq + 1; i < end; ++i) {
-    if (dn[i] == L'\\' && i + 1 < end) ++i;
-    name += dn[i];
-  }
-  return name;
-}
-
-// A DN as an LDAP path carries it: "/" ends the server's part of a path, so a DN's own
-// is written "\/". An escaped pair stays as it is.
-std::wstring PathDn(const std::wstring& dn) {
-  std::wstring out;
-  for (std::size_t i = 0; i < dn.size(); ++i) {
-    if (dn[i] == L'/') out += L'\\';
-    out += dn[i];
-    if (dn[i] == L'\\' && i + 1 < dn.size()) out += dn[++i];
-  }
-  return out;
-}
-
-// Attribute types and, in Active Directory, values compare without regard to case.
-bool SameDn(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
-// A new object goes into the selected organisational unit, or beside the
-// selected object.
-std::wstring ContainerOf(const Object& o) {
-  if (o.kind == L"ou") return o.dn;
-  const std::size_t end = FirstRdnEnd(o.dn);
-  return end < o.dn.size() ? o.dn.substr(end + 1) : o.dn;
-}
+std::wstring DisplayName(const std::wstring& dn) { return FromU16(rules::DisplayName(U16(dn))); }
+std::wstring PathDn(const std::wstring& dn) { return FromU16(rules::PathDn(U16(dn))); }
+std::wstring ContainerOf(const Object& o) { return FromU16(rules::ContainerOf(U16(o.dn), o.kind == L"ou")); }
 
 std::vector<Object> LoadObjects(const std::wstring& file, std::wstring& error) {
   std::vector<Object> objects;
@@ -233,7 +200,7 @@ void Start(int command) {
   // The same job twice would only stack a second window over the first. Two objects
   // may share a name in different containers: the DN tells them apart.
   for (const auto& job : g.jobs) {
-    if (job.second.command == command && SameDn(job.second.dn, dn)) {
+    if (job.second.command == command && rules::SameDn(U16(job.second.dn), U16(dn))) {
       SetStatus(what + L": already open in quorvel.");
       return;
     }

@@ -15,7 +15,8 @@
 // Started by the library as its helper (/adcreateobjwiz:... on its line), the driver
 // plays another quorvel.exe: it ends with QVCLIENT_HELPER_EXIT (0 when unset) and
 // publishes per QVCLIENT_HELPER_PUBLISH none, bare (the record alone, as one older than
-// the library) or foreign (under another run's identity); QVCLIENT_HELPER_WAIT=1 first
+// the library), foreign (under another run's identity) or mine-then-foreign (its own run's
+// record, Listened Object, then 500 ms later foreign's); QVCLIENT_HELPER_WAIT=1 first
 // shows a message box "Another helper" until it is answered, QVCLIENT_HELPER_SLEEP a
 // number of milliseconds first.
 #include "quorvel_client.h"
@@ -142,7 +143,16 @@ void Publish(const wchar_t* name, const std::string& bytes) {
   }
 }
 
-int AnotherHelper() {
+// A record of 680 bytes: the DN, the name and the account at their offsets, in UTF-16.
+std::string Record(const std::string& dn, const std::string& name, const std::string& account) {
+  std::string record(680, '\0');
+  for (std::size_t i = 0; i < dn.size(); ++i) record[2 * i] = dn[i];
+  for (std::size_t i = 0; i < name.size(); ++i) record[520 + 2 * i] = name[i];
+  for (std::size_t i = 0; i < account.size(); ++i) record[648 + 2 * i] = account[i];
+  return record;
+}
+
+int AnotherHelper(const wchar_t* line) {
   const char* publish = std::getenv("QVCLIENT_HELPER_PUBLISH");
   const char* wait = std::getenv("QVCLIENT_HELPER_WAIT");
   if (const char* sleep = std::getenv("QVCLIENT_HELPER_SLEEP")) ::Sleep(std::strtoul(sleep, nullptr, 10));
@@ -150,18 +160,26 @@ int AnotherHelper() {
   const auto status = static_cast<int>(exit ? std::strtoul(exit, nullptr, 0) : 0);
   if (wait && std::strcmp(wait, "1") == 0) ::MessageBoxW(nullptr, L"Ends.", L"Another helper", MB_OK);
   if (!publish || std::strcmp(publish, "none") == 0) return status;
-  std::string record(680, '\0');
-  const std::string dn = "CN=Foreign Object,OU=Staff,DC=example,DC=com";
-  for (std::size_t i = 0; i < dn.size(); ++i) record[2 * i] = dn[i];
+  if (std::strcmp(publish, "mine-then-foreign") == 0) {
+    // The run's identity is the line's third field, after the second "|".
+    std::string mine = Record("CN=Listened Object,OU=Staff,DC=example,DC=com", "Listened Object", "listened");
+    const wchar_t* identity = std::wcschr(line, L'|');
+    identity = identity ? std::wcschr(identity + 1, L'|') : nullptr;
+    for (const wchar_t* c = identity ? identity + 1 : L""; *c; ++c) mine += {static_cast<char>(*c), '\0'};
+    Publish(L"tarnwick.adcreateobjwiz.clip", mine.substr(0, 680));
+    Publish(L"tarnwick.adcreateobjwiz.run", mine + std::string(2, '\0'));
+    ::Sleep(500);
+  }
+  const std::string record = Record("CN=Foreign Object,OU=Staff,DC=example,DC=com", "", "");
   Publish(L"tarnwick.adcreateobjwiz.clip", record);
-  if (std::strcmp(publish, "foreign") == 0) Publish(L"tarnwick.adcreateobjwiz.run", record + std::string("F\0\0\0", 4));
+  if (std::strcmp(publish, "bare") != 0) Publish(L"tarnwick.adcreateobjwiz.run", record + std::string("F\0\0\0", 4));
   return status;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc > 1 && std::wcsncmp(argv[1], L"/adcreateobjwiz:", 16) == 0) return AnotherHelper();
+  if (argc > 1 && std::wcsncmp(argv[1], L"/adcreateobjwiz:", 16) == 0) return AnotherHelper(argv[1]);
   bool async = false, probe = true;
   int i = 1;
   for (; i < argc && argv[i][0] == L'-'; ++i) {
