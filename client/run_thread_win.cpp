@@ -185,9 +185,8 @@ DWORD WINAPI ThreadMain(void* parameter) {
 // A reference to the module that holds this code: the console's .exe, its snap-in
 // DLL or quorvel_client.dll.
 HMODULE ReferenceToThisModule() {
-  HMODULE module = nullptr;
-  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ThreadMain), &module))
-    return nullptr;
+  HMODULE module = nullptr;  // left null on failure
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ThreadMain), &module);
   return module;
 }
 
@@ -210,15 +209,16 @@ Handle Launch(const StatePtr& state, Outcome& failure) {
     failure = Failure(LastErrorOfFailedCall(), u"The run's event could not be made");
     return Handle();
   }
-  auto start = std::make_unique<ThreadStart>(ThreadStart{state, ReferenceToThisModule()});
+  auto start = std::make_unique<ThreadStart>(ThreadStart{state, nullptr});
+  start->module = ReferenceToThisModule();  // after the allocation, which may throw
   if (!start->module) {
     failure = Failure(LastErrorOfFailedCall(), u"The client's module could not be held for the run's thread");
     return Handle();
   }
   Handle thread(::CreateThread(nullptr, 0, ThreadMain, start.get(), CREATE_SUSPENDED, nullptr));
   if (!thread) {
-    failure = Failure(LastErrorOfFailedCall(), u"The run's thread could not be started");
     KeepingLastError([&] { ::FreeLibrary(start->module); });
+    failure = Failure(LastErrorOfFailedCall(), u"The run's thread could not be started");
     return thread;
   }
   static_cast<void>(start.release());  // the thread's now
