@@ -8,6 +8,7 @@
 
 #include <objbase.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace quorvel::client {
@@ -28,30 +29,56 @@ void KeepingLastError(F&& release) noexcept {
   ::SetLastError(error);
 }
 
-// A kernel handle; INVALID_HANDLE_VALUE is taken for none.
-class Handle {
+// One owner for each kind of value that one call frees; Traits gives the call, and
+// how a value is adopted (INVALID_HANDLE_VALUE is no handle).
+template <typename Traits>
+class Unique {
  public:
-  explicit Handle(HANDLE h = nullptr) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-  Handle(Handle&& other) noexcept : h_(other.release()) {}
-  Handle& operator=(Handle&& other) noexcept {
+  using Type = typename Traits::Type;
+  explicit Unique(Type value = nullptr) noexcept : value_(Traits::Adopt(value)) {}
+  Unique(Unique&& other) noexcept : value_(other.release()) {}
+  Unique& operator=(Unique&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
+  Unique(const Unique&) = delete;
+  Unique& operator=(const Unique&) = delete;
+  ~Unique() { reset(); }
 
-  HANDLE get() const noexcept { return h_; }
-  [[nodiscard]] HANDLE release() noexcept { return std::exchange(h_, nullptr); }
-  void reset(HANDLE h = nullptr) noexcept {
-    if (HANDLE old = std::exchange(h_, h == INVALID_HANDLE_VALUE ? nullptr : h))
-      KeepingLastError([old] { ::CloseHandle(old); });
+  Type get() const noexcept { return value_; }
+  [[nodiscard]] Type release() noexcept { return std::exchange(value_, nullptr); }
+  void reset(Type value = nullptr) noexcept {
+    if (Type old = std::exchange(value_, Traits::Adopt(value))) KeepingLastError([old] { Traits::Free(old); });
   }
-  explicit operator bool() const noexcept { return h_ != nullptr; }
+  explicit operator bool() const noexcept { return value_ != nullptr; }
 
  private:
-  HANDLE h_;
+  Type value_;
 };
+
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static HANDLE Adopt(HANDLE h) noexcept { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
+  static void Free(HANDLE h) noexcept { ::CloseHandle(h); }
+};
+// A string from CoTaskMemAlloc, the allocator the C interface hands out.
+struct CoTaskMemTraits {
+  using Type = LPWSTR;
+  static LPWSTR Adopt(LPWSTR text) noexcept { return text; }
+  static void Free(LPWSTR text) noexcept { ::CoTaskMemFree(text); }
+};
+using Handle = Unique<KernelHandleTraits>;
+using CoTaskMemString = Unique<CoTaskMemTraits>;
+
+// A copy of `size` units and a terminating zero; empty when memory ran out.
+inline CoTaskMemString CoTaskMemCopy(const wchar_t* text, std::size_t size) noexcept {
+  CoTaskMemString copy(static_cast<LPWSTR>(::CoTaskMemAlloc((size + 1) * sizeof(wchar_t))));
+  if (copy) {
+    for (std::size_t i = 0; i < size; ++i) copy.get()[i] = text[i];
+    copy.get()[size] = L'\0';
+  }
+  return copy;
+}
 
 // The clipboard, open for the scope's life when opening succeeded.
 class ClipboardScope {
@@ -96,41 +123,6 @@ class ExclusiveLock {
 
  private:
   SRWLOCK& lock_;
-};
-
-// A string from CoTaskMemAlloc, the allocator the C interface hands out.
-class CoTaskMemString {
- public:
-  CoTaskMemString() noexcept = default;
-  CoTaskMemString(CoTaskMemString&& other) noexcept : text_(other.release()) {}
-  CoTaskMemString& operator=(CoTaskMemString&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  CoTaskMemString(const CoTaskMemString&) = delete;
-  CoTaskMemString& operator=(const CoTaskMemString&) = delete;
-  ~CoTaskMemString() { reset(); }
-
-  // A copy of `size` units and a terminating zero; empty when memory ran out.
-  static CoTaskMemString Copy(const wchar_t* text, std::size_t size) noexcept {
-    CoTaskMemString copy;
-    copy.text_ = static_cast<LPWSTR>(::CoTaskMemAlloc((size + 1) * sizeof(wchar_t)));
-    if (copy.text_) {
-      for (std::size_t i = 0; i < size; ++i) copy.text_[i] = text[i];
-      copy.text_[size] = L'\0';
-    }
-    return copy;
-  }
-
-  LPWSTR get() const noexcept { return text_; }
-  [[nodiscard]] LPWSTR release() noexcept { return std::exchange(text_, nullptr); }
-  void reset(LPWSTR text = nullptr) noexcept {
-    if (LPWSTR old = std::exchange(text_, text)) KeepingLastError([old] { ::CoTaskMemFree(old); });
-  }
-  explicit operator bool() const noexcept { return text_ != nullptr; }
-
- private:
-  LPWSTR text_ = nullptr;
 };
 
 }  // namespace quorvel::client

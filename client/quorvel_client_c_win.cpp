@@ -18,7 +18,7 @@ namespace {
 
 namespace qc = quorvel::client;
 
-qc::CoTaskMemString Copy(const std::wstring& text) { return qc::CoTaskMemString::Copy(text.c_str(), text.size()); }
+qc::CoTaskMemString Copy(const std::wstring& text) { return qc::CoTaskMemCopy(text.c_str(), text.size()); }
 
 void FreeStrings(QUORVEL_OUTCOME& out) {
   for (LPWSTR* text : {&out.reason, &out.distinguishedName, &out.name, &out.samAccountName})
