@@ -1,6 +1,9 @@
 #include "client_rules.h"
 
+#include "locate_rules.h"
+
 #include <algorithm>
+#include <iterator>
 
 namespace quorvel::client::rules {
 namespace {
@@ -9,14 +12,21 @@ std::u16string Ascii(const char* text) { return std::u16string(text, text + std:
 
 bool HasZero(std::u16string_view text) { return text.find(char16_t{0}) != std::u16string_view::npos; }
 
-// Refusals that both jobs share: the helper's path and the line's length.
-std::u16string HelperRefusal(std::u16string_view helperPath) {
+}  // namespace
+
+std::u16string HelperPathRefusal(std::u16string_view helperPath) {
   if (helperPath.empty()) return u"The path of quorvel.exe is empty.";
   if (HasZero(helperPath)) return u"The path of quorvel.exe holds a zero unit.";
   // The path is quoted on the line, and a quote cannot be quoted there.
   if (helperPath.find(u'"') != std::u16string_view::npos) return u"The path of quorvel.exe holds a double quote.";
+  // CreateProcessW would resolve it against the current folder, wherever a file
+  // dialog last left it.
+  if (!locate::Absolute(helperPath))
+    return u"The path of quorvel.exe is not absolute; give it with its drive (C:\\...) or as \\\\server\\share\\....";
   return {};
 }
+
+namespace {
 
 CommandLine Finish(std::u16string_view helperPath, std::u16string_view tail) {
   CommandLine line;
@@ -50,7 +60,7 @@ std::u16string Field(const std::vector<std::uint8_t>& record, std::size_t offset
 }  // namespace
 
 CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_view adsPath) {
-  if (auto refusal = HelperRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
+  if (auto refusal = HelperPathRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
   if (adsPath.empty()) return Refused(u"The object's path is empty.");
   if (HasZero(adsPath)) return Refused(u"The object's path holds a zero unit.");
   std::u16string tail = u"/adproppage:";
@@ -60,7 +70,7 @@ CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_vie
 
 CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type,
                              std::u16string_view identity) {
-  if (auto refusal = HelperRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
+  if (auto refusal = HelperPathRefusal(helperPath); !refusal.empty()) return Refused(std::move(refusal));
   if (containerDN.empty()) return Refused(u"The container's distinguished name is empty.");
   if (HasZero(containerDN)) return Refused(u"The container's distinguished name holds a zero unit.");
   if (containerDN.find(u'|') != std::u16string_view::npos)
@@ -110,15 +120,23 @@ namespace {
 constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFFu);  // E_UNEXPECTED
 constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005u);        // E_FAIL
 
-// A process that crashed ends with its exception's code, an NTSTATUS. quorvel.exe
-// itself ends with 0, 1, 87 or an HRESULT, and an HRESULT never sets the reserved
-// bit 0x40000000, which every NTSTATUS of the error and the information classes
-// does (0xC0000005, 0x40010005). NTSTATUS warnings that are raised as exceptions
-// (0x80000001 guard page to 0x80000004 single step, 0x80000026 long jump) have
-// facility 0 and a code below 0x1000, where no HRESULT of the directory, of COM or
-// of the wizard lies: theirs start at 0x80004001.
+// A process that crashed ends with its exception's code, an NTSTATUS; quorvel.exe
+// itself ends with 0, 1, 87 or an HRESULT, and since the C++ runtime's terminate
+// handler ends it with STATUS_FATAL_APP_EXIT. Told apart, as well as can be known:
+// - bit 0x10000000 set: an HRESULT made from an NTSTATUS (HRESULT_FROM_NT,
+//   0xD0000022), since an NTSTATUS keeps that bit clear;
+// - else bit 0x40000000 set: an NTSTATUS of the error or the information class
+//   (0xC0000005, 0xC0000409, 0x40000015, 0xE06D7363), which no HRESULT sets;
+// - else one of the warnings the system raises as exceptions (guard page, misalignment,
+//   breakpoint, single step, long jump, unwind consolidation); their neighbours in
+//   0x80000000-0x80000FFF are COM's (E_PENDING 0x8000000A, E_BOUNDS 0x8000000B);
+// - 3: abort(), with which a quorvel.exe older than the terminate handler ended.
 bool EndedAbnormally(std::uint32_t exitCode) {
-  return (exitCode & 0x40000000u) != 0 || (exitCode & 0xFFFFF000u) == 0x80000000u;
+  static constexpr std::uint32_t kRaisedWarnings[] = {0x80000001u, 0x80000002u, 0x80000003u,
+                                                      0x80000004u, 0x80000026u, 0x80000029u};
+  if ((exitCode & 0x10000000u) != 0) return false;
+  if ((exitCode & 0x40000000u) != 0 || exitCode == 3) return true;
+  return std::find(std::begin(kRaisedWarnings), std::end(kRaisedWarnings), exitCode) != std::end(kRaisedWarnings);
 }
 
 Reading Abnormal(std::uint32_t exitCode) {
@@ -157,10 +175,14 @@ Reading ReadWizardExit(std::uint32_t exitCode) {
 }
 
 std::u16string SysnativePath(std::u16string_view path, std::u16string_view systemDir, std::u16string_view windowsDir) {
-  const bool under = !systemDir.empty() && path.size() > systemDir.size() && path[systemDir.size()] == u'\\' &&
-                     SameIgnoringAsciiCase(path.substr(0, systemDir.size()), systemDir);
+  static constexpr std::u16string_view kLongPrefix = u"\\\\?\\";
+  const std::u16string_view prefix = path.substr(0, kLongPrefix.size()) == kLongPrefix ? kLongPrefix : u"";
+  const std::u16string_view rest = path.substr(prefix.size());
+  const bool under = !systemDir.empty() && rest.size() > systemDir.size() && rest[systemDir.size()] == u'\\' &&
+                     SameIgnoringAsciiCase(rest.substr(0, systemDir.size()), systemDir);
   if (!under) return std::u16string(path);
-  return std::u16string(windowsDir) + u"\\Sysnative" + std::u16string(path.substr(systemDir.size()));
+  return std::u16string(prefix) + std::u16string(windowsDir) + u"\\Sysnative" +
+         std::u16string(rest.substr(systemDir.size()));
 }
 
 std::u16string StartFailureReason(std::u16string_view helperPath, std::uint32_t win32Error) {

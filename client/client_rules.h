@@ -24,6 +24,10 @@ struct CommandLine {
   std::u16string refusal;
 };
 
+// Why the path of quorvel.exe cannot be started as given (empty, a zero unit, a
+// quote, not absolute); empty when it can.
+std::u16string HelperPathRefusal(std::u16string_view helperPath);
+
 CommandLine PropertySheetLine(std::u16string_view helperPath, std::u16string_view adsPath);
 // `identity` goes in the third field; empty leaves the field out.
 CommandLine CreateWizardLine(std::u16string_view helperPath, std::u16string_view containerDN, int type,
@@ -52,7 +56,9 @@ bool SameIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 // A 32-bit process's System32 leads to SysWOW64, and quorvel.exe is a 64-bit program:
 // the System32 a console names can only be the 64-bit one, which a 32-bit process
 // reaches as Sysnative. The path with a leading systemDir (ASCII case folded, followed
-// by a backslash) put as windowsDir\Sysnative; any other path unchanged.
+// by a backslash, after a "\\?\" prefix, which stays) put as windowsDir\Sysnative; any
+// other path unchanged. The path is a full one (GetFullPathNameW's): "/" and ".." are
+// resolved before.
 std::u16string SysnativePath(std::u16string_view path, std::u16string_view systemDir, std::u16string_view windowsDir);
 // Why the helper could not be started, from CreateProcessW's last error.
 std::u16string StartFailureReason(std::u16string_view helperPath, std::uint32_t win32Error);

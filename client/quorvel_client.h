@@ -92,7 +92,8 @@ struct Outcome {
 using MessageFilter = std::function<bool(MSG&)>;
 
 // Blocking calls. Each returns when quorvel.exe has ended (its sheet or wizard is
-// modal); meanwhile the calling thread keeps dispatching its messages, so the
+// modal); the helper's path must be absolute (a relative one is Refused: CreateProcessW
+// would resolve it against the current folder); meanwhile the calling thread keeps dispatching its messages, so the
 // console repaints and answers. The caller's windows stay enabled: disable what
 // must not be pressed twice. A WM_QUIT seen while waiting is posted again, and the
 // call returns at once with Error/E_ABORT, leaving quorvel.exe's window up.
@@ -102,12 +103,16 @@ Outcome RunPropertySheet(std::wstring_view helperPath, std::wstring_view adsPath
 Outcome RunCreateWizard(std::wstring_view helperPath, std::wstring_view containerDN, ObjectType type,
                         const MessageFilter& filter = nullptr);
 
-// An asynchronous run. Destroying it, or Abandon(), lets the run go: the client's
-// handles are closed and no message is posted after Abandon returns (one posted
-// just before stays in the queue; take it as any other). quorvel.exe has been
-// started, or has failed to start, before the run is handed back, and Abandon never
-// ends it: a sheet the person is editing stays up. An abandoned wizard's record names
-// that run only, so no later run takes it for its own.
+// An asynchronous run. Destroying it, or Abandon(), lets the run go. When Abandon
+// returns, no message of this run will be posted any more (one posted just before
+// stays in the queue; take it as any other), and quorvel.exe is left running: a sheet
+// the person is editing stays up. The run's thread may still be finishing a step (a
+// look at the clipboard takes up to about a second) and then closes the client's
+// handles and ends by itself. Until it has ended it holds a reference to the module
+// that contains the client (the console's .exe, its snap-in DLL, quorvel_client.dll),
+// so a console may unload that DLL at once: it is unmapped when the thread ends.
+// quorvel.exe has been started, or has failed to start, before the run is handed back.
+// An abandoned wizard's record names that run only, so no later run takes it for its own.
 class Run {
  public:
   Run() = default;
@@ -135,12 +140,17 @@ class Run {
 // `window` with wParam the run's Id() and lParam its Outcome, which the receiver
 // adopts with TakeOutcome (each such message exactly once, also for a run it no
 // longer tracks; a message lost because the window was destroyed leaks one small
-// Outcome). A refused argument and a failure to start are posted too, at once, so
-// every outcome reaches the same handler.
+// Outcome). A refused argument and a failure to start are posted too, so every
+// outcome reaches the same handler. `run` holds the new run before anything is
+// posted, so a handler that compares wParam with run.Id() sees this run's.
 // The previous run in `run` is abandoned first, whatever follows. Returns S_OK when
-// a message will come; otherwise nothing is posted, `run` is left empty and the
-// result is E_HANDLE (`window` is not a window), E_OUTOFMEMORY, or the failure of
-// PostMessageW. Nothing is thrown.
+// the run started, or its refusal or failure was posted; otherwise nothing is posted,
+// `run` is left empty and the result is E_HANDLE (`window` is not a window of this
+// process: its handler would free what lParam points to), E_OUTOFMEMORY, or the
+// failure of PostMessageW. The final message is tried again for about five seconds
+// while the window's queue is full or memory short; should it still fail, the
+// outcome is lost and no message comes: a console that must know keeps its own
+// time limit. Nothing is thrown. The helper's path must be absolute.
 HRESULT StartPropertySheet(HWND window, UINT message, std::wstring_view helperPath,
                            std::wstring_view adsPath, Run& run) noexcept;
 HRESULT StartCreateWizard(HWND window, UINT message, std::wstring_view helperPath,

@@ -70,9 +70,11 @@ HRESULT WINAPI QuorvelRunPropertySheet(LPCWSTR helperPath, LPCWSTR adsPath, QUOR
 HRESULT WINAPI QuorvelRunCreateWizard(LPCWSTR helperPath, LPCWSTR containerDN, INT type,
                                       QUORVEL_OUTCOME* outcome);
 
-/* Asynchronous runs: S_OK when a message will come, *run then set (close it with
- * QuorvelCloseRun); E_HANDLE when window is not a window; otherwise nothing is posted
- * and *run is NULL. */
+/* Asynchronous runs: S_OK when the run started or its refusal or failure was posted,
+ * *run then set (close it with QuorvelCloseRun); E_HANDLE when window is not a window
+ * of this process; otherwise nothing is posted and *run is NULL. The final message is
+ * tried again for about five seconds while the queue is full; if it still fails, no
+ * message comes (see quorvel_client.h). */
 HRESULT WINAPI QuorvelStartPropertySheet(HWND window, UINT message, LPCWSTR helperPath, LPCWSTR adsPath,
                                          QUORVEL_RUN* run);
 HRESULT WINAPI QuorvelStartCreateWizard(HWND window, UINT message, LPCWSTR helperPath, LPCWSTR containerDN,
@@ -80,10 +82,13 @@ HRESULT WINAPI QuorvelStartCreateWizard(HWND window, UINT message, LPCWSTR helpe
 /* The wParam its message will carry. */
 HRESULT WINAPI QuorvelGetRunId(QUORVEL_RUN run, UINT_PTR* id);
 /* Frees the handle. A run still going is let go: no message is posted after this
- * returns, and quorvel.exe is never ended. */
+ * returns, and quorvel.exe is never ended. The run's thread may finish a step after
+ * it and keeps this DLL loaded until it ends. */
 HRESULT WINAPI QuorvelCloseRun(QUORVEL_RUN run);
 /* The outcome of a run's message, from its lParam; each lParam exactly once, also for
- * a run already closed. */
+ * a run already closed. The arguments are checked first: on any failure (E_POINTER,
+ * E_INVALIDARG for a NULL lParam or too small a cbSize, E_OUTOFMEMORY) *outcome is
+ * left as it was and the lParam stays the caller's, to be taken again. */
 HRESULT WINAPI QuorvelTakeOutcome(LPARAM lParam, QUORVEL_OUTCOME* outcome);
 
 /* Frees an outcome's strings and sets them to NULL; cbSize stays. */

@@ -1,19 +1,17 @@
 // The Win32 side of finding quorvel.exe: the module names, the install record and
 // each candidate's first bytes; locate_rules decides.
 #include "locate_rules.h"
-#include "quorvel_client.h"
+#include "run_win.h"
 
 namespace quorvel::client {
 namespace {
-
-std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 std::u16string ModulePath(HMODULE module) {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
-    if (n < path.size()) return U16(path.substr(0, n));
+    if (n < path.size()) return U16(std::wstring_view(path).substr(0, n));
     if (path.size() >= 32768) return {};
     path.resize(path.size() * 2);
   }
@@ -59,17 +57,18 @@ locate::Record ReadRecord() {
 
 locate::Probe Look(const locate::Candidate& candidate) {
   locate::Probe probe{candidate, true, 0, {}};
-  const std::wstring path(candidate.path.begin(), candidate.path.end());
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  // The very file a start would run, which under WoW64 is not the one this path reads.
+  const std::wstring path = NativeHelperPath({reinterpret_cast<const wchar_t*>(candidate.path.data()),
+                                              candidate.path.size()});
+  const Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     probe.openError = ::GetLastError();
     return probe;
   }
   std::vector<std::uint8_t> head(locate::kHeadBytes);
   DWORD read = 0;
-  if (!::ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) read = 0;
-  ::CloseHandle(file);
+  if (!::ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) read = 0;
   head.resize(read);
   probe.missing = false;
   probe.refusal = locate::ImageRefusal(head);

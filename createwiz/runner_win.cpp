@@ -79,6 +79,9 @@ const ClipboardCalls& PlatformClipboard() {
 
 namespace {
 
+constexpr int kOpenAttempts = 20;
+constexpr DWORD kOpenPauseMs = 50;
+
 // A movable block holding `size` bytes; null when it cannot be allocated or locked.
 UniqueHGlobal FilledBlock(const ClipboardCalls& calls, const std::uint8_t* bytes, std::size_t size) {
   UniqueHGlobal block(calls.alloc(GMEM_MOVEABLE, size));
@@ -105,8 +108,13 @@ void PublishRecord(const CreateObjResultRecord& record, std::u16string_view thir
   const UINT runFormat =
       run.empty() ? 0 : calls.registerFormat(reinterpret_cast<const wchar_t*>(kCreateObjRunFormat.data()));
   UniqueHGlobal runBlock = runFormat ? FilledBlock(calls, run.data(), run.size()) : UniqueHGlobal();
+  // Every watching console, clipboard history and remote-desktop redirection open the
+  // clipboard right after each change, and a second wizard may be publishing: a
+  // clipboard busy for a moment is tried again, for about a second.
+  bool open = false;
+  for (int attempt = 1; !(open = calls.open(nullptr)) && attempt < kOpenAttempts; ++attempt) ::Sleep(kOpenPauseMs);
+  if (!open) return;
   // Not emptied: whatever else the console keeps on the clipboard stays there.
-  if (!calls.open(nullptr)) return;
   if (calls.set(format, block.get())) {
     // The clipboard owns the block from here on.
     static_cast<void>(block.release());

@@ -42,7 +42,14 @@ TEST(ClientLines, FormedExactlyOrRefusedWithAReason) {
       {__LINE__, longPath + u"y", kSheet, {}, u"32767 units long"},
       {__LINE__, u"LDAP://x", kSheet, {}, u"quorvel.exe is empty", u""},
       {__LINE__, u"OU=a", 0, {}, u"double quote", u"C:\\a\"b.exe"},
-      {__LINE__, u"OU=a", 0, {}, u"zero unit", std::u16string(u"a\0", 2)},
+      {__LINE__, u"OU=a", 0, {}, u"zero unit", std::u16string(u"C:\\a\0", 5)},
+      // CreateProcessW would resolve these against the current folder or drive.
+      {__LINE__, u"OU=a", 0, {}, u"not absolute", u"quorvel.exe"},
+      {__LINE__, u"LDAP://x", kSheet, {}, u"not absolute", u"bin\\quorvel.exe"},
+      {__LINE__, u"OU=a", 0, {}, u"not absolute", u"\\Tarnwick\\quorvel.exe"},
+      {__LINE__, u"OU=a", 0, {}, u"not absolute", u"C:quorvel.exe"},
+      {__LINE__, u"OU=a", 1, u"\"\\\\srv\\q\\quorvel.exe\" /adcreateobjwiz:OU=a|1|ID7", {}, u"\\\\srv\\q\\quorvel.exe"},
+      {__LINE__, u"OU=a", 1, u"\"C:/q/quorvel.exe\" /adcreateobjwiz:OU=a|1|ID7", {}, u"C:/q/quorvel.exe"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
@@ -59,11 +66,11 @@ TEST(ClientLines, TheIdentityIsTheThirdFieldAndTheLineLimitCountsIt) {
                                                0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xEF};
   const std::u16string identity = IdentityText(random);
   EXPECT_EQ(test::Printable(identity), "00017F80FEFFA55A1032547698BADCEF");
-  EXPECT_EQ(CreateWizardLine(u"q", u"OU=a", 1, identity).text, u"\"q\" /adcreateobjwiz:OU=a|1|" + identity);
-  EXPECT_EQ(CreateWizardLine(u"q", u"OU=a", 1, u"").text, u"\"q\" /adcreateobjwiz:OU=a|1");
-  const std::u16string fits(32766 - 4 - 16 - 3 - 32, u'x');
-  EXPECT_FALSE(CreateWizardLine(u"q", fits, 0, identity).text.empty());
-  EXPECT_NE(CreateWizardLine(u"q", fits + u"y", 0, identity).refusal.find(u"32767 units"), std::u16string::npos);
+  EXPECT_EQ(CreateWizardLine(u"C:\\q", u"OU=a", 1, identity).text, u"\"C:\\q\" /adcreateobjwiz:OU=a|1|" + identity);
+  EXPECT_EQ(CreateWizardLine(u"C:\\q", u"OU=a", 1, u"").text, u"\"C:\\q\" /adcreateobjwiz:OU=a|1");
+  const std::u16string fits(32766 - 7 - 16 - 3 - 32, u'x');
+  EXPECT_FALSE(CreateWizardLine(u"C:\\q", fits, 0, identity).text.empty());
+  EXPECT_NE(CreateWizardLine(u"C:\\q", fits + u"y", 0, identity).refusal.find(u"32767 units"), std::u16string::npos);
 }
 
 // Seen from a 32-bit console: only a path inside the system folder itself is the 64-bit one's.
@@ -79,6 +86,9 @@ TEST(ClientPaths, System32FromWow64IsSysnative) {
       {__LINE__, u"C:\\windows\\system32", u"C:\\windows\\system32"},
       {__LINE__, u"D:\\windows\\system32\\quorvel.exe", u"D:\\windows\\system32\\quorvel.exe"},
       {__LINE__, kHelper, kHelper},
+      // The long-path prefix stays in front.
+      {__LINE__, u"\\\\?\\C:\\Windows\\System32\\quorvel.exe", u"\\\\?\\C:\\windows\\Sysnative\\quorvel.exe"},
+      {__LINE__, u"\\\\?\\D:\\windows\\system32\\quorvel.exe", u"\\\\?\\D:\\windows\\system32\\quorvel.exe"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(test::Printable(SysnativePath(row.path, sys, win)), test::Printable(row.want)) << "row of line " << row.line;
@@ -108,6 +118,14 @@ TEST(ClientExitCodes, SortedIntoResults) {
       {__LINE__, true, 0x80000026u, Result::Error},      {__LINE__, true, 0xE06D7363u, Result::Error},
       {__LINE__, true, 0x40010005u, Result::Error, 0x80004005u},
       {__LINE__, false, 0x4000001Fu, Result::Error, 0x80004005u},
+      // quorvel.exe's terminate handler (STATUS_FATAL_APP_EXIT), and abort() in one older.
+      {__LINE__, true, 0x40000015u, Result::Error, 0x80004005u},
+      {__LINE__, true, 3, Result::Error, 0x80004005u},
+      {__LINE__, false, 3, Result::Error, 0x80004005u},
+      // HRESULTs near exception codes: from an NTSTATUS, and COM's E_PENDING and E_BOUNDS.
+      {__LINE__, true, 0xD0000022u, Result::Failed},     {__LINE__, false, 0xD0000022u, Result::BindFailed},
+      {__LINE__, true, 0x8000000Au, Result::Failed},     {__LINE__, false, 0x8000000Bu, Result::BindFailed},
+      {__LINE__, true, 0x80000002u, Result::Error},      {__LINE__, false, 0x80000029u, Result::Error},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);

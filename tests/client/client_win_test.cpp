@@ -1,6 +1,8 @@
 // The client's promises that hold whatever the helper does: a failed start leaves
-// the run empty, and the blocking calls offer each message to the caller's filter.
+// the run empty, the blocking calls offer each message to the caller's filter, and
+// the C interface's take leaves everything with the caller when it fails.
 #include "quorvel_client.h"
+#include "quorvel_client_c.h"
 
 // The header leaves <windows.h> as the console configures it (mingw's C++ library
 // defines NOMINMAX itself, so only the other can be checked here).
@@ -12,6 +14,8 @@ static_assert(sizeof(&::CommandLineToArgvW) > 0, "<windows.h> without WIN32_LEAN
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -40,8 +44,57 @@ TEST(ClientStart, AFailedStartLeavesTheRunEmpty) {
   ASSERT_EQ(qc::StartCreateWizard(window, WM_APP, L"", L"OU=a", qc::ObjectType::User, run), S_OK);
   ASSERT_TRUE(run);
   ::DestroyWindow(window);
-  EXPECT_EQ(qc::StartCreateWizard(window, WM_APP, L"q.exe", L"OU=a", qc::ObjectType::User, run), E_HANDLE);
+  EXPECT_EQ(qc::StartCreateWizard(window, WM_APP, L"C:\\q.exe", L"OU=a", qc::ObjectType::User, run), E_HANDLE);
   EXPECT_FALSE(run);
+  // Another process's window (the desktop's is explorer's): its handler would free our pointer.
+  EXPECT_EQ(qc::StartCreateWizard(::GetDesktopWindow(), WM_APP, L"C:\\q.exe", L"OU=a", qc::ObjectType::User, run),
+            E_HANDLE);
+  EXPECT_FALSE(run);
+}
+
+TEST(ClientCInterface, AFailedTakeLeavesTheOutcomeAndItsOwnershipWithTheCaller) {
+  const char* path = std::getenv("QVCLIENT_DLL");
+  ASSERT_NE(path, nullptr);
+  const HMODULE dll = ::LoadLibraryA(path);
+  ASSERT_NE(dll, nullptr);
+  const auto proc = [dll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)); };
+  const auto start = reinterpret_cast<HRESULT(WINAPI*)(HWND, UINT, LPCWSTR, LPCWSTR, INT, QUORVEL_RUN*)>(
+      proc("QuorvelStartCreateWizard"));
+  const auto take = reinterpret_cast<HRESULT(WINAPI*)(LPARAM, QUORVEL_OUTCOME*)>(proc("QuorvelTakeOutcome"));
+  const auto release = reinterpret_cast<HRESULT(WINAPI*)(QUORVEL_OUTCOME*)>(proc("QuorvelFreeOutcome"));
+  const auto close = reinterpret_cast<HRESULT(WINAPI*)(QUORVEL_RUN)>(proc("QuorvelCloseRun"));
+  const HWND window = MessageWindow();
+  QUORVEL_RUN run = nullptr;
+  // A relative helper is refused, and the refusal posted.
+  ASSERT_EQ(start(window, WM_APP + 7, L"quorvel.exe", L"OU=a", 0, &run), S_OK);
+  MSG msg{};
+  ASSERT_TRUE(::PeekMessageW(&msg, window, WM_APP + 7, WM_APP + 7, PM_REMOVE));
+  const QUORVEL_OUTCOME untouched{sizeof(QUORVEL_OUTCOME) - 1, -5, E_NOTIMPL, nullptr, nullptr, nullptr, nullptr};
+  QUORVEL_OUTCOME outcome = untouched;
+  // Each failure once more: a freed lParam would be freed twice by the next row.
+  const struct {
+    int line;
+    LPARAM lParam;
+    QUORVEL_OUTCOME* out;
+    HRESULT want;
+  } rows[] = {{__LINE__, msg.lParam, nullptr, E_POINTER},
+              {__LINE__, msg.lParam, &outcome, E_INVALIDARG},  // cbSize too small
+              {__LINE__, 0, &outcome, E_INVALIDARG},
+              {__LINE__, msg.lParam, &outcome, E_INVALIDARG}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(take(row.lParam, row.out), row.want);
+    EXPECT_EQ(std::memcmp(&outcome, &untouched, sizeof outcome), 0);
+  }
+  // Corrected, the same lParam is taken once, whole.
+  outcome.cbSize = sizeof outcome;
+  ASSERT_EQ(take(msg.lParam, &outcome), S_OK);
+  EXPECT_EQ(outcome.result, QUORVEL_REFUSED);
+  EXPECT_EQ(outcome.code, E_INVALIDARG);
+  EXPECT_NE(std::wcsstr(outcome.reason, L"not absolute"), nullptr);
+  EXPECT_EQ(release(&outcome), S_OK);
+  EXPECT_EQ(close(run), S_OK);
+  ::DestroyWindow(window);
 }
 
 TEST(ClientWait, AFilterSeesEveryMessageAndKeepsWhatItTakesFromDispatch) {

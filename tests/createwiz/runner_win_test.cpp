@@ -212,7 +212,9 @@ TEST_F(RunnerTest, AThreadThatCannotStartRunsNothingAndTouchesNoClipboard) {
 // Publication with each call able to fail: every block must be freed unless the
 // clipboard took it, and the clipboard closed whenever it was opened.
 struct Publication {
-  bool registers = true, locks = true, openSucceeds = true, setSucceeds = true, runSetSucceeds = true;
+  bool registers = true, locks = true;
+  int openFailures = 0;  // opens that fail before one succeeds
+  bool setSucceeds = true, runSetSucceeds = true;
   HGLOBAL block = nullptr, runBlock = nullptr;
   int opens = 0, sets = 0, closes = 0;
 } g_pub;
@@ -225,8 +227,7 @@ HGLOBAL RecordingAlloc(UINT flags, SIZE_T bytes) {
   return block;
 }
 BOOL FakeOpen(HWND) {
-  ++g_pub.opens;
-  return g_pub.openSucceeds;
+  return ++g_pub.opens > g_pub.openFailures;
 }
 HANDLE FakeSet(UINT format, HANDLE block) {
   // The record first, its run's copy after it.
@@ -254,27 +255,33 @@ TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
   struct Row {
     int line;
     std::u16string third;
-    bool registers, locks, open, set, runSet;
+    bool registers, locks;
+    int openFailures;
+    bool set, runSet;
     int opens, sets, closes;
     bool freed, runFreed;
   };
+  constexpr int kBusy = 1000;  // the clipboard stays busy beyond the retries (20 opens)
   const std::vector<Row> rows = {
-      {__LINE__, u"", true, true, true, true, true, 1, 1, 1, false, true},
-      {__LINE__, u"", true, true, true, false, true, 1, 1, 1, true, true},
-      {__LINE__, u"", true, true, false, false, true, 1, 0, 0, true, true},
-      {__LINE__, u"", true, false, true, true, true, 0, 0, 0, true, true},
-      {__LINE__, u"", false, true, true, true, true, 0, 0, 0, false, true},  // nothing allocated
-      {__LINE__, u"run-7", true, true, true, true, true, 1, 2, 1, false, false},
-      {__LINE__, u"run-7", true, true, true, true, false, 1, 2, 1, false, true},
+      {__LINE__, u"", true, true, 0, true, true, 1, 1, 1, false, true},
+      {__LINE__, u"", true, true, 0, false, true, 1, 1, 1, true, true},
+      {__LINE__, u"", true, true, kBusy, false, true, 20, 0, 0, true, true},
+      {__LINE__, u"", true, false, 0, true, true, 0, 0, 0, true, true},
+      {__LINE__, u"", false, true, 0, true, true, 0, 0, 0, false, true},  // nothing allocated
+      {__LINE__, u"run-7", true, true, 0, true, true, 1, 2, 1, false, false},
+      {__LINE__, u"run-7", true, true, 0, true, false, 1, 2, 1, false, true},
       // No copy beside a record the clipboard refused.
-      {__LINE__, u"run-7", true, true, true, false, true, 1, 1, 1, true, true},
-      {__LINE__, u"run-7", true, true, false, true, true, 1, 0, 0, true, true},
-      {__LINE__, u"run-7", true, false, true, true, true, 0, 0, 0, true, true},
+      {__LINE__, u"run-7", true, true, 0, false, true, 1, 1, 1, true, true},
+      {__LINE__, u"run-7", true, true, kBusy, true, true, 20, 0, 0, true, true},
+      {__LINE__, u"run-7", true, false, 0, true, true, 0, 0, 0, true, true},
+      // Busy for a moment (another client reading it): both are published all the same.
+      {__LINE__, u"run-7", true, true, 1, true, true, 2, 2, 1, false, false},
+      {__LINE__, u"run-7", true, true, 19, true, true, 20, 2, 1, false, false},
   };
   const CreateObjResultRecord record = BuildResultRecord(u"CN=x", u"x", u"x");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    g_pub = Publication{row.registers, row.locks, row.open, row.set, row.runSet};
+    g_pub = Publication{row.registers, row.locks, row.openFailures, row.set, row.runSet};
     PublishRecord(record, row.third, calls);
     ASSERT_EQ(g_pub.block != nullptr, row.registers);
     // The copy is made only for a third field, and before the clipboard is opened.

@@ -3,12 +3,12 @@
 // on Windows knows how to free.
 #include "quorvel_client_c.h"
 
+#include "client_owners_win.h"
 #include "quorvel_client.h"
 
-#include <objbase.h>
-
-#include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
 struct QUORVEL_RUN_ {
   quorvel::client::Run run;
@@ -18,18 +18,11 @@ namespace {
 
 namespace qc = quorvel::client;
 
-LPWSTR Copy(const std::wstring& text) {
-  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-  auto* copy = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
-  if (copy) std::memcpy(copy, text.c_str(), bytes);
-  return copy;
-}
+qc::CoTaskMemString Copy(const std::wstring& text) { return qc::CoTaskMemCopy(text.c_str(), text.size()); }
 
 void FreeStrings(QUORVEL_OUTCOME& out) {
-  for (LPWSTR* text : {&out.reason, &out.distinguishedName, &out.name, &out.samAccountName}) {
-    ::CoTaskMemFree(*text);
-    *text = nullptr;
-  }
+  for (LPWSTR* text : {&out.reason, &out.distinguishedName, &out.name, &out.samAccountName})
+    ::CoTaskMemFree(std::exchange(*text, nullptr));
 }
 
 bool Usable(const QUORVEL_OUTCOME* out) { return out && out->cbSize >= sizeof(QUORVEL_OUTCOME); }
@@ -51,21 +44,24 @@ INT CResult(qc::Result result) {
   return QUORVEL_ERROR;
 }
 
+// Every string is copied before anything is written: a failed fill leaves `out` as it was.
 HRESULT Fill(const qc::Outcome& outcome, QUORVEL_OUTCOME& out) {
-  out.result = CResult(outcome.result);
-  out.code = outcome.code;
-  out.reason = Copy(outcome.reason);
-  out.distinguishedName = out.name = out.samAccountName = nullptr;
-  bool complete = out.reason != nullptr;
-  if (outcome.result == qc::Result::Created) {
-    out.distinguishedName = Copy(outcome.created.distinguishedName);
-    out.name = Copy(outcome.created.name);
-    out.samAccountName = Copy(outcome.created.samAccountName);
-    complete = complete && out.distinguishedName && out.name && out.samAccountName;
+  const bool created = outcome.result == qc::Result::Created;
+  qc::CoTaskMemString reason = Copy(outcome.reason), dn, name, account;
+  if (created) {
+    dn = Copy(outcome.created.distinguishedName);
+    name = Copy(outcome.created.name);
+    account = Copy(outcome.created.samAccountName);
   }
-  if (complete) return S_OK;
-  FreeStrings(out);
-  return E_OUTOFMEMORY;
+  if (!reason || (created && !(dn && name && account))) return E_OUTOFMEMORY;
+  out.reason = reason.release();
+  out.distinguishedName = dn.release();
+  out.name = name.release();
+  out.samAccountName = account.release();
+  // Last, so that a caller reading them sees a struct that is whole.
+  out.code = outcome.code;
+  out.result = CResult(outcome.result);
+  return S_OK;
 }
 
 std::wstring_view Text(LPCWSTR text) { return text ? std::wstring_view(text) : std::wstring_view(); }
@@ -82,20 +78,10 @@ HRESULT Guard(F&& body) noexcept {
   }
 }
 
-// A run's thread can outlive the call (a run let go, a blocking wait given up at
-// WM_QUIT): the DLL stays loaded for the process's life once a run has started, so
-// that a FreeLibrary cannot pull the code from under it.
-void Pin() {
-  HMODULE self = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCWSTR>(&Pin), &self);
-}
-
 template <typename F>
 HRESULT Blocking(QUORVEL_OUTCOME* outcome, F&& run) noexcept {
   if (!outcome) return E_POINTER;
   if (!Usable(outcome)) return E_INVALIDARG;
-  Pin();
   return Guard([&] { return Fill(run(), *outcome); });
 }
 
@@ -103,12 +89,10 @@ template <typename F>
 HRESULT Starting(QUORVEL_RUN* run, F&& start) noexcept {
   if (!run) return E_POINTER;
   *run = nullptr;
-  Pin();
   return Guard([&] {
-    auto* handle = new QUORVEL_RUN_;
+    auto handle = std::make_unique<QUORVEL_RUN_>();
     const HRESULT hr = start(handle->run);
-    if (FAILED(hr)) delete handle;
-    else *run = handle;
+    if (SUCCEEDED(hr)) *run = handle.release();
     return hr;
   });
 }
@@ -132,14 +116,11 @@ HRESULT WINAPI QuorvelLocate(LPWSTR* path, LPWSTR* reason) {
   *path = *reason = nullptr;
   return Guard([&] {
     const qc::Location location = qc::LocateHelper();
-    *reason = Copy(location.reason);
-    if (!location.path.empty()) *path = Copy(location.path);
-    if (!*reason || (!location.path.empty() && !*path)) {
-      ::CoTaskMemFree(*reason);
-      ::CoTaskMemFree(*path);
-      *path = *reason = nullptr;
-      return E_OUTOFMEMORY;
-    }
+    qc::CoTaskMemString where = Copy(location.reason), found;
+    if (!location.path.empty()) found = Copy(location.path);
+    if (!where || (!location.path.empty() && !found)) return E_OUTOFMEMORY;
+    *reason = where.release();
+    *path = found.release();
     return location.path.empty() ? S_FALSE : S_OK;
   });
 }
@@ -173,16 +154,18 @@ HRESULT WINAPI QuorvelGetRunId(QUORVEL_RUN run, UINT_PTR* id) {
 }
 
 HRESULT WINAPI QuorvelCloseRun(QUORVEL_RUN run) {
-  delete run;  // ~Run abandons a run still going
+  delete run;  // ~Run abandons a run still going; its thread keeps this DLL loaded until it ends
   return S_OK;
 }
 
 HRESULT WINAPI QuorvelTakeOutcome(LPARAM lParam, QUORVEL_OUTCOME* outcome) {
   if (!lParam) return E_INVALIDARG;
-  const std::unique_ptr<qc::Outcome> taken = qc::TakeOutcome(lParam);
   if (!outcome) return E_POINTER;
   if (!Usable(outcome)) return E_INVALIDARG;
-  return Guard([&] { return Fill(*taken, *outcome); });
+  // Adopted only once filled: a failed call leaves the lParam the caller's, to try again.
+  const HRESULT hr = Guard([&] { return Fill(*reinterpret_cast<const qc::Outcome*>(lParam), *outcome); });
+  if (SUCCEEDED(hr)) static_cast<void>(qc::TakeOutcome(lParam));
+  return hr;
 }
 
 HRESULT WINAPI QuorvelFreeOutcome(QUORVEL_OUTCOME* outcome) {
