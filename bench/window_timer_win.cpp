@@ -128,8 +128,8 @@ int wmain() {
     std::fprintf(stderr, "bench_window_timer: CreateProcessW failed, error %lu\n", ::GetLastError());
     return 2;
   }
-  quorvel::UniqueThreadHandle process(pi.hProcess);
-  const quorvel::UniqueThreadHandle thread(pi.hThread);
+  quorvel::UniqueKernelHandle process(pi.hProcess);
+  const quorvel::UniqueKernelHandle thread(pi.hThread);
 
   // Polled at 1 ms. Wine 8 delivered no out-of-context WinEvent (EVENT_OBJECT_SHOW,
   // hooked for the child's process id) in eight tries, so there is no hook. Each poll
@@ -158,7 +158,7 @@ int wmain() {
   DWORD owner = 0;
   ::GetWindowThreadProcessId(search.found, &owner);
   if (client) {
-    process = quorvel::UniqueThreadHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, owner));
+    process = quorvel::UniqueKernelHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, owner));
     if (!process) {
       std::fprintf(stderr, "bench_window_timer: the window's process could not be opened, error %lu\n", ::GetLastError());
       return 2;

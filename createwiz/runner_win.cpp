@@ -1,8 +1,10 @@
 #include "createwiz/runner_win.h"
 
 #include "createwiz/create_result.h"
+#include "platform/automation_owners.h"
 #include "platform/win/com_ptr.h"
 #include "platform/win/unique_handle.h"
+#include "platform/win32_error.h"
 #include "util/variant_text.h"
 
 #include <initguid.h>  // the wizard's identifiers are in no import library
@@ -47,24 +49,14 @@ HRESULT RunWizardSteps(CreateObjWizardParams& params, const CreateWizardPlatform
 
 // The rendering of one attribute, trimmed; empty when the read failed.
 std::u16string ReadAttributeText(IADs& object, const wchar_t* attribute, HRESULT& hr) {
-  // Freed also when rendering runs out of memory.
-  struct Read {
-    BSTR name = nullptr;
-    VARIANT value;
-    Read() { ::VariantInit(&value); }
-    Read(const Read&) = delete;
-    Read& operator=(const Read&) = delete;
-    ~Read() {
-      ::VariantClear(&value);
-      ::SysFreeString(name);
-    }
-  } read;
-  read.name = ::SysAllocString(attribute);
-  if (!read.name) throw std::bad_alloc();
-  hr = object.GetEx(read.name, &read.value);
+  // Both are freed also when rendering runs out of memory.
+  const UniqueBstr name(std::u16string_view(reinterpret_cast<const char16_t*>(attribute)));
+  if (!name) throw std::bad_alloc();
+  UniqueVariant value;
+  hr = object.GetEx(name.get(), value.put());
   // A failed read leaves its field zero even if the provider filled the value.
   if (FAILED(hr)) return std::u16string();
-  std::u16string text = VariantToText(read.value);
+  std::u16string text = VariantToText(*value.get());
   text.resize(std::u16string_view(text.c_str()).size());
   return text.empty() ? text : TrimValueText(text);
 }
@@ -152,10 +144,11 @@ HRESULT RunCreateObjectWizardWith(StartWorkerFn startWorker, const wchar_t* cont
   params.thirdArgument = thirdArgument ? thirdArgument : L"";
   params.result = S_OK;
 
-  const UniqueThreadHandle worker(startWorker(CreateObjWizardThread, &params));
+  const UniqueKernelHandle worker(startWorker(CreateObjWizardThread, &params));
   if (!worker) {
-    const DWORD error = ::GetLastError();
-    return error == 0 ? S_OK : static_cast<HRESULT>(0x80070000u | error);
+    // Unlike the client's calls, this runner's contract lets a start that failed
+    // without a last error report S_OK, as HRESULT_FROM_WIN32(0) does.
+    return HResultFromWin32(::GetLastError());
   }
   // No message loop: the wizard's own modal loop runs on the worker.
   ::WaitForSingleObject(worker.get(), INFINITE);

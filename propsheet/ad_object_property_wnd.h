@@ -3,6 +3,8 @@
 // modally and records whether a page reported a change.
 #pragma once
 
+#include "platform/win/com_ptr.h"
+#include "platform/win/unique_handle.h"
 #include "platform/wintypes.h"
 #include "propsheet/sheet_rules.h"
 
@@ -22,7 +24,9 @@ class CADObjectPropertyWnd final : public IDataObject {
   HRESULT SetObject(const wchar_t* adsPath);
   void Run();
   int ChangedFlag() const { return changed_; }
-  HWND HiddenWindow() const { return hidden_; }
+  // The last hidden window made, kept after Run has destroyed it so that a test
+  // can ask whether it is gone.
+  HWND HiddenWindow() const { return lastHidden_; }
   HINSTANCE Instance() const { return instance_; }
 
   static constexpr wchar_t kWindowClassName[] = L"CPropSheetHostHiddenWindowClass";
@@ -56,9 +60,10 @@ class CADObjectPropertyWnd final : public IDataObject {
   HRESULT RenderBlock(const std::vector<std::uint8_t>& bytes, STGMEDIUM* medium);
 
   HWND parent_;
-  HWND hidden_ = nullptr;
+  UniqueHwnd hidden_;
+  HWND lastHidden_ = nullptr;
   LONG refs_ = 0;
-  IADs* object_ = nullptr;
+  ComPtr<IADs> object_;
   CLIPFORMAT propSheetCfgFormat_;
   CLIPFORMAT objectNamesFormat_;
   CLIPFORMAT displaySpecOptionsFormat_;

@@ -2,6 +2,7 @@
 
 #include "platform/ds_layout.h"
 #include "platform/win/com_ptr.h"
+#include "platform/win/unique_handle.h"
 #include "propsheet/ad_object_property_wnd.h"
 #include "propsheet/sec_page_info.h"
 
@@ -65,13 +66,15 @@ void OpenSecondarySheet(CADObjectPropertyWnd* requester, HLOCAL block) {
 
 void HandleSecondarySheetRequest(CADObjectPropertyWnd* requester, HLOCAL block) {
   if (!block) return;
-  HLOCAL toFree = block;
+  UniqueHLocal owned(block);
   HLOCAL adapted = nullptr;
   if (requester && AdaptSecPageInfo(block, &adapted) == S_OK) {
-    toFree = adapted;
-    OpenSecondarySheet(requester, adapted);
+    // What adapting returns replaces the block: the same one, or a new one after
+    // adapting freed the block.
+    static_cast<void>(owned.release());
+    owned.reset(adapted);
+    OpenSecondarySheet(requester, owned.get());
   }
-  ::LocalFree(toFree);
 }
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 #include "util/variant_text.h"
 
+#include "platform/automation_owners.h"
 #include "util/variant_convert.h"
 
 namespace quorvel {
@@ -13,26 +14,19 @@ std::u16string BstrText(BSTR text) {
   return out;
 }
 
-namespace {
-
-}  // namespace
-
 HRESULT SafeArrayToTextList(SAFEARRAY* array, std::vector<std::u16string>& list) {
   list.clear();
-  VARIANT work;
-  VariantInit(&work);
   LONG lower = 0;
   std::size_t count = 0;
   HRESULT hr = GetArrayRange(array, lower, count);
   if (FAILED(hr) || count == 0) return hr;
   list.assign(count, std::u16string());
+  UniqueVariant work;
   for (std::size_t position = 0; position < count; ++position) {
-    VariantClear(&work);
-    hr = GetArrayElement(array, static_cast<LONG>(lower + static_cast<LONGLONG>(position)), work);
-    if (SUCCEEDED(hr) && V_VT(&work) != VT_BSTR) hr = VariantChangeType(&work, &work, 0, VT_BSTR);
-    if (SUCCEEDED(hr)) list[position] = BstrText(V_BSTR(&work));
+    hr = GetArrayElement(array, static_cast<LONG>(lower + static_cast<LONGLONG>(position)), *work.put());
+    if (SUCCEEDED(hr) && V_VT(work.get()) != VT_BSTR) hr = VariantChangeType(work.get(), work.get(), 0, VT_BSTR);
+    if (SUCCEEDED(hr)) list[position] = BstrText(V_BSTR(work.get()));
   }
-  VariantClear(&work);
   return hr;
 }
 
@@ -55,28 +49,20 @@ std::u16string VariantToText(const VARIANT& value) {
     return text;
   }
 
-  VARIANT work;
-  VariantInit(&work);
-  HRESULT hr = VariantChangeType(&work, const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
-  if (SUCCEEDED(hr)) {
-    std::u16string text = BstrText(V_BSTR(&work));
-    VariantClear(&work);
-    return text;
-  }
+  UniqueVariant work;
+  HRESULT hr = VariantChangeType(work.get(), const_cast<VARIANT*>(&value), VARIANT_ALPHABOOL, VT_BSTR);
+  if (SUCCEEDED(hr)) return BstrText(V_BSTR(work.get()));
   if (hr != DISP_E_BADVARTYPE) return {};
-  VariantClear(&work);
   // A copy through VariantCopy refuses the same type: take the bits as they stand.
   // The copy borrows what the input owns until a conversion gives it a value of
   // its own.
-  work = value;
-  hr = ChangeVariantType(work, VT_BSTR);
+  work.reset(value);
+  hr = ChangeVariantType(*work.get(), VT_BSTR);
   if (FAILED(hr)) {
-    VariantInit(&work);  // still the input's value: forget it, release nothing
+    static_cast<void>(work.release());  // still the input's value: forget it, release nothing
     return {};
   }
-  std::u16string text = BstrText(V_BSTR(&work));
-  VariantClear(&work);
-  return text;
+  return BstrText(V_BSTR(work.get()));
 }
 
 }  // namespace quorvel

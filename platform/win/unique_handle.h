@@ -55,7 +55,8 @@ inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
 using UniqueHGlobal = UniqueHandle<HGLOBAL, detail::CloseGlobal>;
 using UniqueHLocal = UniqueHandle<HLOCAL, detail::CloseLocal>;
 using UniqueHwnd = UniqueHandle<HWND, detail::CloseWindow>;
-using UniqueThreadHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle>;
+// Threads, processes and whatever else CloseHandle closes.
+using UniqueKernelHandle = UniqueHandle<HANDLE, detail::CloseKernelHandle>;
 
 // A GlobalLock scope only unlocks; the block's owner frees it.
 class GlobalLockScope {

@@ -199,7 +199,10 @@ TEST_F(RunnerTest, AThreadThatCannotStartRunsNothingAndTouchesNoClipboard) {
     DWORD error;
     std::uint32_t result;
   };
-  for (const Row& row : {Row{5, 0x80070005}, Row{8, 0x80070008}, Row{1450, 0x800705AA}, Row{0, 0}}) {
+  // As HRESULT_FROM_WIN32: bits above the low 16 are dropped, and a code already
+  // in HRESULT form passes as it is.
+  for (const Row& row : {Row{5, 0x80070005}, Row{8, 0x80070008}, Row{1450, 0x800705AA}, Row{0, 0},
+                         Row{0x100005, 0x80070005}, Row{0x80004005, 0x80004005}}) {
     SCOPED_TRACE(row.error);
     g_startError = row.error;
     EXPECT_EQ(static_cast<std::uint32_t>(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L"")), row.result);

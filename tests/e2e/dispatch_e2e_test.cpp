@@ -29,8 +29,8 @@ DWORD RunToExit(std::wstring commandLine) {
     ADD_FAILURE() << "CreateProcessW failed, error " << ::GetLastError();
     return 0xFFFFFFFF;
   }
-  const UniqueThreadHandle process(pi.hProcess);
-  const UniqueThreadHandle thread(pi.hThread);
+  const UniqueKernelHandle process(pi.hProcess);
+  const UniqueKernelHandle thread(pi.hThread);
   EXPECT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
   DWORD code = 0xFFFFFFFF;
   EXPECT_TRUE(::GetExitCodeProcess(process.get(), &code));

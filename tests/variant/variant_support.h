@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/automation_owners.h"
 #include "support/text.h"
 
 #include <cstdio>
@@ -44,16 +45,6 @@ inline BSTR Bstr(const std::u16string& text) {
 inline std::u16string TextOf(BSTR b) {
   return b ? std::u16string(reinterpret_cast<const char16_t*>(b), SysStringLen(b)) : std::u16string();
 }
-
-// A variant that releases what it holds.
-struct Var {
-  VARIANT v;
-  Var() { VariantInit(&v); }
-  Var(const Var&) = delete;
-  Var& operator=(const Var&) = delete;
-  ~Var() { VariantClear(&v); }
-  VARIANT* operator&() { return &v; }
-};
 
 inline void SetI4(VARIANT& v, LONG x) { V_VT(&v) = VT_I4; V_I4(&v) = x; }
 inline void SetBstr(VARIANT& v, const std::u16string& t) { V_VT(&v) = VT_BSTR; V_BSTR(&v) = Bstr(t); }

@@ -14,7 +14,6 @@ namespace {
 using test::Bstr;
 using test::NewArray;
 using test::TextOf;
-using test::Var;
 
 TEST(FormatR8Text, Table) {
   struct Row { int line; double value; const char* text; };
@@ -62,16 +61,16 @@ void MakeBstrArray(VARIANT& v, std::initializer_list<std::u16string> items, LONG
 
 TEST(VariantToText, BracedLists) {
   {
-    Var v;
-    V_VT(&v) = VT_ARRAY | VT_BSTR;
-    V_ARRAY(&v) = NewArray(VT_BSTR, 0);
-    EXPECT_EQ(Text(v.v), u"{}");
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(v.get()) = NewArray(VT_BSTR, 0);
+    EXPECT_EQ(Text(*v.get()), u"{}");
   }
   {
-    Var v;
-    V_VT(&v) = VT_ARRAY | VT_BSTR;
-    V_ARRAY(&v) = nullptr;
-    EXPECT_EQ(Text(v.v), u"");
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(v.get()) = nullptr;
+    EXPECT_EQ(Text(*v.get()), u"");
   }
   struct Row { int line; std::initializer_list<std::u16string> items; LONG lower; std::u16string text; };
   const Row rows[] = {
@@ -85,68 +84,68 @@ TEST(VariantToText, BracedLists) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
-    MakeBstrArray(v.v, r.items, r.lower);
-    EXPECT_EQ(Text(v.v), r.text);
-    EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_BSTR);  // input untouched
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), r.items, r.lower);
+    EXPECT_EQ(Text(*v.get()), r.text);
+    EXPECT_EQ(V_VT(v.get()), VT_ARRAY | VT_BSTR);  // input untouched
   }
 }
 
 TEST(VariantToText, Scalars) {
-  Var b;
-  test::SetBstr(b.v, u"abc");
-  EXPECT_EQ(Text(b.v), u"abc");
-  Var z;
-  test::SetBstr(z.v, std::u16string(u"ab\0cd", 5));
-  EXPECT_EQ(Text(z.v), u"ab");
-  Var i;
-  test::SetI4(i.v, 42);
-  EXPECT_EQ(Text(i.v), u"42");
-  Var e;
-  EXPECT_EQ(Text(e.v), u"");
-  Var n;
-  V_VT(&n) = VT_NULL;
-  EXPECT_EQ(Text(n.v), u"");
-  Var t;
-  V_VT(&t) = VT_BOOL;
-  V_BOOL(&t) = VARIANT_TRUE;
-  EXPECT_EQ(Text(t.v), u"True");
-  Var i8;
-  V_VT(&i8) = VT_I8;
-  V_I8(&i8) = -42;
-  EXPECT_EQ(Text(i8.v), u"-42");
+  UniqueVariant b;
+  test::SetBstr(*b.get(), u"abc");
+  EXPECT_EQ(Text(*b.get()), u"abc");
+  UniqueVariant z;
+  test::SetBstr(*z.get(), std::u16string(u"ab\0cd", 5));
+  EXPECT_EQ(Text(*z.get()), u"ab");
+  UniqueVariant i;
+  test::SetI4(*i.get(), 42);
+  EXPECT_EQ(Text(*i.get()), u"42");
+  UniqueVariant e;
+  EXPECT_EQ(Text(*e.get()), u"");
+  UniqueVariant n;
+  V_VT(n.get()) = VT_NULL;
+  EXPECT_EQ(Text(*n.get()), u"");
+  UniqueVariant t;
+  V_VT(t.get()) = VT_BOOL;
+  V_BOOL(t.get()) = VARIANT_TRUE;
+  EXPECT_EQ(Text(*t.get()), u"True");
+  UniqueVariant i8;
+  V_VT(i8.get()) = VT_I8;
+  V_I8(i8.get()) = -42;
+  EXPECT_EQ(Text(*i8.get()), u"-42");
 }
 
 TEST(VariantToText, VariantAndBooleanAndDecimalArrays) {
-  Var v;
-  V_VT(&v) = VT_ARRAY | VT_VARIANT;
-  V_ARRAY(&v) = NewArray(VT_VARIANT, 2);
-  Var five, x;
-  test::SetI4(five.v, 5);
-  test::SetBstr(x.v, u"x");
+  UniqueVariant v;
+  V_VT(v.get()) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(v.get()) = NewArray(VT_VARIANT, 2);
+  UniqueVariant five, x;
+  test::SetI4(*five.get(), 5);
+  test::SetBstr(*x.get(), u"x");
   LONG i = 0;
-  SafeArrayPutElement(V_ARRAY(&v), &i, &five.v);
+  SafeArrayPutElement(V_ARRAY(v.get()), &i, five.get());
   i = 1;
-  SafeArrayPutElement(V_ARRAY(&v), &i, &x.v);
-  EXPECT_EQ(Text(v.v), u"{'5', 'x'}");
+  SafeArrayPutElement(V_ARRAY(v.get()), &i, x.get());
+  EXPECT_EQ(Text(*v.get()), u"{'5', 'x'}");
 
-  Var b;
-  V_VT(&b) = VT_ARRAY | VT_BOOL;
-  V_ARRAY(&b) = NewArray(VT_BOOL, 1);
+  UniqueVariant b;
+  V_VT(b.get()) = VT_ARRAY | VT_BOOL;
+  V_ARRAY(b.get()) = NewArray(VT_BOOL, 1);
   VARIANT_BOOL t = VARIANT_TRUE;
   i = 0;
-  SafeArrayPutElement(V_ARRAY(&b), &i, &t);
-  EXPECT_EQ(Text(b.v), u"{'-1'}");
+  SafeArrayPutElement(V_ARRAY(b.get()), &i, &t);
+  EXPECT_EQ(Text(*b.get()), u"{'-1'}");
 
-  Var d;
-  V_VT(&d) = VT_ARRAY | VT_DECIMAL;
-  V_ARRAY(&d) = NewArray(VT_DECIMAL, 1);
+  UniqueVariant d;
+  V_VT(d.get()) = VT_ARRAY | VT_DECIMAL;
+  V_ARRAY(d.get()) = NewArray(VT_DECIMAL, 1);
   DECIMAL dec{};
   dec.scale = 2;
   dec.sign = DECIMAL_NEG;
   dec.Lo64 = 12345;
-  SafeArrayPutElement(V_ARRAY(&d), &i, &dec);
-  EXPECT_EQ(Text(d.v), u"{'-123.45'}");
+  SafeArrayPutElement(V_ARRAY(d.get()), &i, &dec);
+  EXPECT_EQ(Text(*d.get()), u"{'-123.45'}");
 }
 
 // Elements that earlier went unread: each must show its own value now.
@@ -159,19 +158,19 @@ TEST(VariantToText, EightByteAndCurrencyAndErrorElements) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
-    V_VT(&v) = static_cast<VARTYPE>(VT_ARRAY | r.type);
-    V_ARRAY(&v) = NewArray(r.type, 1);
+    UniqueVariant v;
+    V_VT(v.get()) = static_cast<VARTYPE>(VT_ARRAY | r.type);
+    V_ARRAY(v.get()) = NewArray(r.type, 1);
     LONG i = 0;
     LONGLONG bits = r.bits;
-    ASSERT_EQ(SafeArrayPutElement(V_ARRAY(&v), &i, &bits), S_OK);
-    EXPECT_EQ(Text(v.v), r.text);
+    ASSERT_EQ(SafeArrayPutElement(V_ARRAY(v.get()), &i, &bits), S_OK);
+    EXPECT_EQ(Text(*v.get()), r.text);
   }
   // An error code does not convert to text: the last element failing empties all.
-  Var e;
-  V_VT(&e) = VT_ARRAY | VT_ERROR;
-  V_ARRAY(&e) = NewArray(VT_ERROR, 1);
-  EXPECT_EQ(Text(e.v), u"");
+  UniqueVariant e;
+  V_VT(e.get()) = VT_ARRAY | VT_ERROR;
+  V_ARRAY(e.get()) = NewArray(VT_ERROR, 1);
+  EXPECT_EQ(Text(*e.get()), u"");
 }
 
 // A VT_VARIANT element holding an invalid type cannot be copied out of the array.
@@ -184,18 +183,18 @@ void PutBadElement(SAFEARRAY* a, LONG index) {
 TEST(VariantToText, FailingElements) {
   for (const bool bad_first : {true, false}) {
     SCOPED_TRACE(bad_first);
-    Var v;
-    V_VT(&v) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&v) = NewArray(VT_VARIANT, 2);
-    Var b;
-    test::SetBstr(b.v, u"b");
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(v.get()) = NewArray(VT_VARIANT, 2);
+    UniqueVariant b;
+    test::SetBstr(*b.get(), u"b");
     LONG good = bad_first ? 1 : 0;
-    SafeArrayPutElement(V_ARRAY(&v), &good, &b.v);
-    PutBadElement(V_ARRAY(&v), bad_first ? 0 : 1);
-    EXPECT_EQ(Text(v.v), bad_first ? std::u16string(u"{'', 'b'}") : std::u16string());
+    SafeArrayPutElement(V_ARRAY(v.get()), &good, b.get());
+    PutBadElement(V_ARRAY(v.get()), bad_first ? 0 : 1);
+    EXPECT_EQ(Text(*v.get()), bad_first ? std::u16string(u"{'', 'b'}") : std::u16string());
     LONG bad = bad_first ? 0 : 1;
     VARIANT* data = nullptr;
-    SafeArrayPtrOfIndex(V_ARRAY(&v), &bad, reinterpret_cast<void**>(&data));
+    SafeArrayPtrOfIndex(V_ARRAY(v.get()), &bad, reinterpret_cast<void**>(&data));
     V_VT(data) = VT_EMPTY;  // let the array go
   }
 }
@@ -228,30 +227,30 @@ TEST(VariantToText, FailedFallbackReleasesNothingOfTheInput) {
 
 TEST(ChangeVariantType, EmptyAndNullStay) {
   for (const VARTYPE request : {VARTYPE{VT_BSTR}, VARTYPE{VT_I4}, VARTYPE(VT_ARRAY | VT_BSTR)}) {
-    Var e;
-    EXPECT_EQ(ChangeVariantType(e.v, request), S_OK);
-    EXPECT_EQ(V_VT(&e), VT_EMPTY);
-    Var n;
-    V_VT(&n) = VT_NULL;
-    EXPECT_EQ(ChangeVariantType(n.v, request), S_OK);
-    EXPECT_EQ(V_VT(&n), VT_NULL);
+    UniqueVariant e;
+    EXPECT_EQ(ChangeVariantType(*e.get(), request), S_OK);
+    EXPECT_EQ(V_VT(e.get()), VT_EMPTY);
+    UniqueVariant n;
+    V_VT(n.get()) = VT_NULL;
+    EXPECT_EQ(ChangeVariantType(*n.get(), request), S_OK);
+    EXPECT_EQ(V_VT(n.get()), VT_NULL);
   }
 }
 
 TEST(ChangeVariantType, ScalarsThroughText) {
-  Var big;
-  V_VT(&big) = VT_R8;
-  V_R8(&big) = 1e20;  // the platform overflows VT_I4
-  EXPECT_EQ(ChangeVariantType(big.v, VT_I4), S_OK);
-  ASSERT_EQ(V_VT(&big), VT_BSTR);
-  EXPECT_EQ(TextOf(V_BSTR(&big)), u"1.e+020");
+  UniqueVariant big;
+  V_VT(big.get()) = VT_R8;
+  V_R8(big.get()) = 1e20;  // the platform overflows VT_I4
+  EXPECT_EQ(ChangeVariantType(*big.get(), VT_I4), S_OK);
+  ASSERT_EQ(V_VT(big.get()), VT_BSTR);
+  EXPECT_EQ(TextOf(V_BSTR(big.get())), u"1.e+020");
 
-  Var r;
-  V_VT(&r) = VT_R8;
-  V_R8(&r) = 1.23456e25;  // beyond VT_I8
-  EXPECT_EQ(ChangeVariantType(r.v, VT_I8), S_OK);
-  ASSERT_EQ(V_VT(&r), VT_I8);
-  EXPECT_EQ(V_I8(&r), 1);
+  UniqueVariant r;
+  V_VT(r.get()) = VT_R8;
+  V_R8(r.get()) = 1.23456e25;  // beyond VT_I8
+  EXPECT_EQ(ChangeVariantType(*r.get(), VT_I8), S_OK);
+  ASSERT_EQ(V_VT(r.get()), VT_I8);
+  EXPECT_EQ(V_I8(r.get()), 1);
 
   // Texts the platform refuses, read by our own rules: the longest number prefix,
   // integers saturating at the ends of the 64-bit range.
@@ -277,85 +276,85 @@ TEST(ChangeVariantType, ScalarsThroughText) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line);
-    Var s;
-    test::SetBstr(s.v, row.text);
-    EXPECT_EQ(ChangeVariantType(s.v, row.request), S_OK);
-    ASSERT_EQ(V_VT(&s), row.request);
-    if (row.request == VT_R8) EXPECT_EQ(V_R8(&s), row.real);
-    else EXPECT_EQ(V_I8(&s), row.integer);
+    UniqueVariant s;
+    test::SetBstr(*s.get(), row.text);
+    EXPECT_EQ(ChangeVariantType(*s.get(), row.request), S_OK);
+    ASSERT_EQ(V_VT(s.get()), row.request);
+    if (row.request == VT_R8) EXPECT_EQ(V_R8(s.get()), row.real);
+    else EXPECT_EQ(V_I8(s.get()), row.integer);
   }
-  Var t;
-  test::SetBstr(t.v, u" -7");
-  EXPECT_EQ(ChangeVariantType(t.v, VT_I8), S_OK);  // the platform reads it itself
-  EXPECT_EQ(V_I8(&t), -7);
+  UniqueVariant t;
+  test::SetBstr(*t.get(), u" -7");
+  EXPECT_EQ(ChangeVariantType(*t.get(), VT_I8), S_OK);  // the platform reads it itself
+  EXPECT_EQ(V_I8(t.get()), -7);
 
-  Var i8;
-  V_VT(&i8) = VT_I8;
-  V_I8(&i8) = -42;
-  EXPECT_EQ(ChangeVariantType(i8.v, VT_BSTR), S_OK);
-  EXPECT_EQ(TextOf(V_BSTR(&i8)), u"-42");
-  Var u8;
-  V_VT(&u8) = VT_UI8;
-  V_UI8(&u8) = std::numeric_limits<ULONGLONG>::max();
-  EXPECT_EQ(ChangeVariantType(u8.v, VT_BSTR), S_OK);
-  EXPECT_EQ(TextOf(V_BSTR(&u8)), u"18446744073709551615");
+  UniqueVariant i8;
+  V_VT(i8.get()) = VT_I8;
+  V_I8(i8.get()) = -42;
+  EXPECT_EQ(ChangeVariantType(*i8.get(), VT_BSTR), S_OK);
+  EXPECT_EQ(TextOf(V_BSTR(i8.get())), u"-42");
+  UniqueVariant u8;
+  V_VT(u8.get()) = VT_UI8;
+  V_UI8(u8.get()) = std::numeric_limits<ULONGLONG>::max();
+  EXPECT_EQ(ChangeVariantType(*u8.get(), VT_BSTR), S_OK);
+  EXPECT_EQ(TextOf(V_BSTR(u8.get())), u"18446744073709551615");
 }
 
 TEST(ChangeVariantType, Arrays) {
   {
-    Var v;
-    MakeBstrArray(v.v, {u"a", u"b"});
-    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), S_OK);
-    ASSERT_EQ(V_VT(&v), VT_BSTR);
-    EXPECT_EQ(TextOf(V_BSTR(&v)), u"{'a', 'b'}");
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), {u"a", u"b"});
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(v.get()), VT_BSTR);
+    EXPECT_EQ(TextOf(V_BSTR(v.get())), u"{'a', 'b'}");
   }
   {
-    Var v;
-    MakeBstrArray(v.v, {});
-    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), S_OK);
-    ASSERT_EQ(V_VT(&v), VT_BSTR);
-    EXPECT_EQ(TextOf(V_BSTR(&v)), u"");
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), {});
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(v.get()), VT_BSTR);
+    EXPECT_EQ(TextOf(V_BSTR(v.get())), u"");
   }
   {
-    Var v;
-    MakeBstrArray(v.v, {});
-    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), S_FALSE);
-    EXPECT_EQ(V_VT(&v), VT_EMPTY);
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), {});
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_ARRAY | VT_BSTR), S_FALSE);
+    EXPECT_EQ(V_VT(v.get()), VT_EMPTY);
   }
   {
-    Var v;
-    V_VT(&v) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&v) = NewArray(VT_VARIANT, 2, 1);
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_VARIANT;
+    V_ARRAY(v.get()) = NewArray(VT_VARIANT, 2, 1);
     for (LONG i = 1; i <= 2; ++i) {
-      Var e;
-      test::SetI4(e.v, i);
-      SafeArrayPutElement(V_ARRAY(&v), &i, &e.v);
+      UniqueVariant e;
+      test::SetI4(*e.get(), i);
+      SafeArrayPutElement(V_ARRAY(v.get()), &i, e.get());
     }
-    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), S_OK);
-    ASSERT_EQ(V_VT(&v), VT_ARRAY | VT_BSTR);
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_ARRAY | VT_BSTR), S_OK);
+    ASSERT_EQ(V_VT(v.get()), VT_ARRAY | VT_BSTR);
     LONG lb = -1;
-    SafeArrayGetLBound(V_ARRAY(&v), 1, &lb);
+    SafeArrayGetLBound(V_ARRAY(v.get()), 1, &lb);
     EXPECT_EQ(lb, 0);
-    EXPECT_EQ(VariantToText(v.v), u"{'1', '2'}");
+    EXPECT_EQ(VariantToText(*v.get()), u"{'1', '2'}");
   }
   {
-    Var v;
-    MakeBstrArray(v.v, {u"17", u"x"});
-    EXPECT_EQ(ChangeVariantType(v.v, VT_I4), S_OK);  // "x" goes through text
-    ASSERT_EQ(V_VT(&v), VT_I4);
-    EXPECT_EQ(V_I4(&v), 17);
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), {u"17", u"x"});
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_I4), S_OK);  // "x" goes through text
+    ASSERT_EQ(V_VT(v.get()), VT_I4);
+    EXPECT_EQ(V_I4(v.get()), 17);
   }
   {
-    Var v;
-    V_VT(&v) = VT_ARRAY | VT_DECIMAL;
-    V_ARRAY(&v) = NewArray(VT_DECIMAL, 1);
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_DECIMAL;
+    V_ARRAY(v.get()) = NewArray(VT_DECIMAL, 1);
     DECIMAL dec{};
     dec.scale = 1;
     dec.Lo64 = 15;
     LONG i = 0;
-    SafeArrayPutElement(V_ARRAY(&v), &i, &dec);
-    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_DECIMAL), S_OK);
-    EXPECT_EQ(VariantToText(v.v), u"{'1.5'}");
+    SafeArrayPutElement(V_ARRAY(v.get()), &i, &dec);
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_ARRAY | VT_DECIMAL), S_OK);
+    EXPECT_EQ(VariantToText(*v.get()), u"{'1.5'}");
   }
 }
 
@@ -367,11 +366,11 @@ TEST(ChangeVariantType, ScalarToArrayStoresEveryValueType) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
-    test::SetI4(v.v, 7);
-    EXPECT_EQ(ChangeVariantType(v.v, static_cast<VARTYPE>(VT_ARRAY | r.base)), S_OK);
-    ASSERT_EQ(V_VT(&v), VT_ARRAY | r.base);
-    EXPECT_EQ(VariantToText(v.v), r.text);
+    UniqueVariant v;
+    test::SetI4(*v.get(), 7);
+    EXPECT_EQ(ChangeVariantType(*v.get(), static_cast<VARTYPE>(VT_ARRAY | r.base)), S_OK);
+    ASSERT_EQ(V_VT(v.get()), VT_ARRAY | r.base);
+    EXPECT_EQ(VariantToText(*v.get()), r.text);
   }
 }
 
@@ -387,21 +386,21 @@ TEST(ChangeVariantType, EightByteCurrencyAndErrorArraysKeepTheirValues) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
-    V_VT(&v) = static_cast<VARTYPE>(VT_ARRAY | r.type);
-    V_ARRAY(&v) = NewArray(r.type, 2, 3);
-    const std::size_t bytes = SafeArrayGetElemsize(V_ARRAY(&v));
+    UniqueVariant v;
+    V_VT(v.get()) = static_cast<VARTYPE>(VT_ARRAY | r.type);
+    V_ARRAY(v.get()) = NewArray(r.type, 2, 3);
+    const std::size_t bytes = SafeArrayGetElemsize(V_ARRAY(v.get()));
     for (LONG i = 3; i <= 4; ++i) {
       LONGLONG bits = i == 3 ? r.first : r.second;
       void* slot = nullptr;
-      ASSERT_EQ(SafeArrayPtrOfIndex(V_ARRAY(&v), &i, &slot), S_OK);
+      ASSERT_EQ(SafeArrayPtrOfIndex(V_ARRAY(v.get()), &i, &slot), S_OK);
       std::memcpy(slot, &bits, bytes);
     }
-    ASSERT_EQ(ChangeVariantType(v.v, static_cast<VARTYPE>(VT_ARRAY | r.type)), S_OK);
-    ASSERT_EQ(V_VT(&v), VT_ARRAY | r.type);
+    ASSERT_EQ(ChangeVariantType(*v.get(), static_cast<VARTYPE>(VT_ARRAY | r.type)), S_OK);
+    ASSERT_EQ(V_VT(v.get()), VT_ARRAY | r.type);
     for (LONG i = 0; i <= 1; ++i) {
       LONGLONG bits = 0;
-      ASSERT_EQ(SafeArrayGetElement(V_ARRAY(&v), &i, &bits), S_OK);
+      ASSERT_EQ(SafeArrayGetElement(V_ARRAY(v.get()), &i, &bits), S_OK);
       const LONGLONG expected = i == 0 ? r.first : r.second;
       EXPECT_EQ(std::memcmp(&bits, &expected, bytes), 0) << "element " << i;
     }
@@ -426,52 +425,52 @@ TEST(ChangeVariantType, FailureLeavesTheValueAsItWas) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
+    UniqueVariant v;
     VARIANT* slot = nullptr;
     if (r.shape == kI4) {
-      test::SetI4(v.v, 7);
+      test::SetI4(*v.get(), 7);
     } else if (r.shape == kError) {
-      V_VT(&v) = VT_ERROR;
-      V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+      V_VT(v.get()) = VT_ERROR;
+      V_ERROR(v.get()) = DISP_E_PARAMNOTFOUND;
     } else {
-      V_VT(&v) = VT_ARRAY | VT_VARIANT;
-      V_ARRAY(&v) = NewArray(VT_VARIANT, 3);
-      Var b;
-      test::SetBstr(b.v, u"b");
+      V_VT(v.get()) = VT_ARRAY | VT_VARIANT;
+      V_ARRAY(v.get()) = NewArray(VT_VARIANT, 3);
+      UniqueVariant b;
+      test::SetBstr(*b.get(), u"b");
       for (LONG i = 0; i < 3; ++i) {
-        if (i != r.at) SafeArrayPutElement(V_ARRAY(&v), &i, &b.v);
+        if (i != r.at) SafeArrayPutElement(V_ARRAY(v.get()), &i, b.get());
       }
       LONG at = r.at;
-      ASSERT_EQ(SafeArrayPtrOfIndex(V_ARRAY(&v), &at, reinterpret_cast<void**>(&slot)), S_OK);
+      ASSERT_EQ(SafeArrayPtrOfIndex(V_ARRAY(v.get()), &at, reinterpret_cast<void**>(&slot)), S_OK);
       if (r.shape == kUnreadElement) V_VT(slot) = 15;
       if (r.shape == kErrorElement) V_VT(slot) = VT_ERROR;
     }
-    const VARIANT before = v.v;
-    EXPECT_EQ(ChangeVariantType(v.v, r.request), r.hr);
-    if (std::memcmp(&before, &v.v, sizeof(VARIANT)) != 0) {
-      ADD_FAILURE() << "the value changed: " << testing::PrintToString(v.v);
+    const VARIANT before = *v.get();
+    EXPECT_EQ(ChangeVariantType(*v.get(), r.request), r.hr);
+    if (std::memcmp(&before, v.get(), sizeof(VARIANT)) != 0) {
+      ADD_FAILURE() << "the value changed: " << testing::PrintToString(*v.get());
       continue;  // what the value held may be gone
     }
     if (!slot) continue;
     LONG good = (r.at + 1) % 3;
-    Var element;
-    ASSERT_EQ(SafeArrayGetElement(V_ARRAY(&v), &good, &element.v), S_OK);
-    EXPECT_EQ(TextOf(V_BSTR(&element)), u"b");
+    UniqueVariant element;
+    ASSERT_EQ(SafeArrayGetElement(V_ARRAY(v.get()), &good, element.get()), S_OK);
+    EXPECT_EQ(TextOf(V_BSTR(element.get())), u"b");
     V_VT(slot) = VT_EMPTY;  // let the array go
   }
 }
 
 TEST(ChangeVariantType, InterfacesBalance) {
   test::CountingUnknown unknown;
-  Var v;
-  V_VT(&v) = VT_ARRAY | VT_UNKNOWN;
-  V_ARRAY(&v) = NewArray(VT_UNKNOWN, 1);
+  UniqueVariant v;
+  V_VT(v.get()) = VT_ARRAY | VT_UNKNOWN;
+  V_ARRAY(v.get()) = NewArray(VT_UNKNOWN, 1);
   LONG i = 0;
-  SafeArrayPutElement(V_ARRAY(&v), &i, static_cast<IUnknown*>(&unknown));
+  SafeArrayPutElement(V_ARRAY(v.get()), &i, static_cast<IUnknown*>(&unknown));
   EXPECT_EQ(unknown.count(), 2u);
-  EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_UNKNOWN), S_OK);
+  EXPECT_EQ(ChangeVariantType(*v.get(), VT_ARRAY | VT_UNKNOWN), S_OK);
   EXPECT_EQ(unknown.count(), 2u);
-  VariantClear(&v.v);
+  VariantClear(v.get());
   EXPECT_EQ(unknown.count(), 1u);
 }
 
@@ -481,29 +480,29 @@ TEST(ChangeVariantType, InterfacesBalance) {
 TEST(ChangeVariantType, ByReferenceArrayConvertsTheArrayItNames) {
   for (const VARTYPE request : {VARTYPE(VT_ARRAY | VT_BSTR), VARTYPE{VT_BSTR}}) {
     SCOPED_TRACE(request);
-    Var owner;
-    MakeBstrArray(owner.v, {u"a", u"b"}, 1);
-    SAFEARRAY* array = V_ARRAY(&owner);
-    Var v;
-    V_VT(&v) = VT_BYREF | VT_ARRAY | VT_BSTR;
-    V_ARRAYREF(&v) = &array;
-    EXPECT_EQ(VariantToText(v.v), u"{'a', 'b'}");
-    EXPECT_EQ(ChangeVariantType(v.v, request), S_OK);
-    ASSERT_EQ(V_VT(&v), request);
-    EXPECT_EQ(VariantToText(v.v), u"{'a', 'b'}");
-    EXPECT_EQ(array, V_ARRAY(&owner));
-    EXPECT_EQ(VariantToText(owner.v), u"{'a', 'b'}");  // still there, still whole
+    UniqueVariant owner;
+    MakeBstrArray(*owner.get(), {u"a", u"b"}, 1);
+    SAFEARRAY* array = V_ARRAY(owner.get());
+    UniqueVariant v;
+    V_VT(v.get()) = VT_BYREF | VT_ARRAY | VT_BSTR;
+    V_ARRAYREF(v.get()) = &array;
+    EXPECT_EQ(VariantToText(*v.get()), u"{'a', 'b'}");
+    EXPECT_EQ(ChangeVariantType(*v.get(), request), S_OK);
+    ASSERT_EQ(V_VT(v.get()), request);
+    EXPECT_EQ(VariantToText(*v.get()), u"{'a', 'b'}");
+    EXPECT_EQ(array, V_ARRAY(owner.get()));
+    EXPECT_EQ(VariantToText(*owner.get()), u"{'a', 'b'}");  // still there, still whole
   }
   SAFEARRAY* none = nullptr;
   for (SAFEARRAY** reference : {static_cast<SAFEARRAY**>(nullptr), &none}) {
-    Var v;
-    V_VT(&v) = VT_BYREF | VT_ARRAY | VT_I4;
-    V_ARRAYREF(&v) = reference;
-    EXPECT_EQ(VariantToText(v.v), u"");
-    EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
-    EXPECT_EQ(V_VT(&v), VT_BYREF | VT_ARRAY | VT_I4);
-    EXPECT_EQ(V_ARRAYREF(&v), reference);
-    V_VT(&v) = VT_EMPTY;
+    UniqueVariant v;
+    V_VT(v.get()) = VT_BYREF | VT_ARRAY | VT_I4;
+    V_ARRAYREF(v.get()) = reference;
+    EXPECT_EQ(VariantToText(*v.get()), u"");
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_BSTR), E_INVALIDARG);
+    EXPECT_EQ(V_VT(v.get()), VT_BYREF | VT_ARRAY | VT_I4);
+    EXPECT_EQ(V_ARRAYREF(v.get()), reference);
+    V_VT(v.get()) = VT_EMPTY;
   }
 }
 
@@ -511,24 +510,24 @@ TEST(ChangeVariantType, ByReferenceArrayConvertsTheArrayItNames) {
 // two-dimensional array would run past it.
 TEST(GetArrayElement, TwoDimensionalArraysAreNotReadWithOneIndex) {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
-  Var v;
-  V_VT(&v) = VT_ARRAY | VT_I4;
-  V_ARRAY(&v) = SafeArrayCreate(VT_I4, 2, bounds);
-  ASSERT_NE(V_ARRAY(&v), nullptr);
-  Var out;
-  EXPECT_EQ(GetArrayElement(V_ARRAY(&v), 0, out.v), E_INVALIDARG);
-  EXPECT_EQ(V_VT(&out), VT_EMPTY);
-  EXPECT_EQ(VariantToText(v.v), u"");
-  SAFEARRAY* const before = V_ARRAY(&v);
-  EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
-  EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_I4);
-  EXPECT_EQ(V_ARRAY(&v), before);
-  Var seven;
-  test::SetI4(seven.v, 7);
-  PutArrayElement(V_ARRAY(&v), 0, seven.v);  // stores nothing, reads no second index
+  UniqueVariant v;
+  V_VT(v.get()) = VT_ARRAY | VT_I4;
+  V_ARRAY(v.get()) = SafeArrayCreate(VT_I4, 2, bounds);
+  ASSERT_NE(V_ARRAY(v.get()), nullptr);
+  UniqueVariant out;
+  EXPECT_EQ(GetArrayElement(V_ARRAY(v.get()), 0, *out.get()), E_INVALIDARG);
+  EXPECT_EQ(V_VT(out.get()), VT_EMPTY);
+  EXPECT_EQ(VariantToText(*v.get()), u"");
+  SAFEARRAY* const before = V_ARRAY(v.get());
+  EXPECT_EQ(ChangeVariantType(*v.get(), VT_BSTR), E_INVALIDARG);
+  EXPECT_EQ(V_VT(v.get()), VT_ARRAY | VT_I4);
+  EXPECT_EQ(V_ARRAY(v.get()), before);
+  UniqueVariant seven;
+  test::SetI4(*seven.get(), 7);
+  PutArrayElement(V_ARRAY(v.get()), 0, *seven.get());  // stores nothing, reads no second index
   LONG indices[2] = {1, 1};
   LONG stored = -1;
-  ASSERT_EQ(SafeArrayGetElement(V_ARRAY(&v), indices, &stored), S_OK);
+  ASSERT_EQ(SafeArrayGetElement(V_ARRAY(v.get()), indices, &stored), S_OK);
   EXPECT_EQ(stored, 0);
 }
 
@@ -547,45 +546,45 @@ TEST(ArrayRange, BoundsAtTheEndsOfTheIndexRange) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    Var v;
-    MakeBstrArray(v.v, r.items, r.lower);
-    EXPECT_EQ(VariantToText(v.v), r.text);
-    EXPECT_EQ(ChangeVariantType(v.v, VT_ARRAY | VT_BSTR), r.change);
+    UniqueVariant v;
+    MakeBstrArray(*v.get(), r.items, r.lower);
+    EXPECT_EQ(VariantToText(*v.get()), r.text);
+    EXPECT_EQ(ChangeVariantType(*v.get(), VT_ARRAY | VT_BSTR), r.change);
     if (r.change == S_OK) {
-      EXPECT_EQ(VariantToText(v.v), r.text);
+      EXPECT_EQ(VariantToText(*v.get()), r.text);
     }
   }
   // Three elements from the highest index: the last two have no index.
-  Var v;
-  V_VT(&v) = VT_ARRAY | VT_I4;
-  V_ARRAY(&v) = NewArray(VT_I4, 3, kMax);
-  ASSERT_NE(V_ARRAY(&v), nullptr);
-  EXPECT_EQ(VariantToText(v.v), u"");
-  EXPECT_EQ(ChangeVariantType(v.v, VT_BSTR), E_INVALIDARG);
-  EXPECT_EQ(V_VT(&v), VT_ARRAY | VT_I4);
+  UniqueVariant v;
+  V_VT(v.get()) = VT_ARRAY | VT_I4;
+  V_ARRAY(v.get()) = NewArray(VT_I4, 3, kMax);
+  ASSERT_NE(V_ARRAY(v.get()), nullptr);
+  EXPECT_EQ(VariantToText(*v.get()), u"");
+  EXPECT_EQ(ChangeVariantType(*v.get(), VT_BSTR), E_INVALIDARG);
+  EXPECT_EQ(V_VT(v.get()), VT_ARRAY | VT_I4);
 }
 
 // A date outside the calendar has no text; rendering it must not overflow the day count.
 TEST(VariantToText, DatesOutsideTheCalendarGiveNoText) {
   for (const double date : {1e300, -1e300, 9.3e18, -9.3e18, 2958466.0, -657435.0}) {
     SCOPED_TRACE(date);
-    Var v;
-    V_VT(&v) = VT_DATE;
-    V_DATE(&v) = date;
-    EXPECT_EQ(VariantToText(v.v), u"");
-    Var out;
-    EXPECT_LT(VariantChangeType(&out.v, &v.v, 0, VT_BSTR), 0);
+    UniqueVariant v;
+    V_VT(v.get()) = VT_DATE;
+    V_DATE(v.get()) = date;
+    EXPECT_EQ(VariantToText(*v.get()), u"");
+    UniqueVariant out;
+    EXPECT_LT(VariantChangeType(out.get(), v.get(), 0, VT_BSTR), 0);
   }
-  Var last;
-  V_VT(&last) = VT_DATE;
-  V_DATE(&last) = 2958465.0;
-  EXPECT_EQ(VariantToText(last.v), u"12/31/9999");
+  UniqueVariant last;
+  V_VT(last.get()) = VT_DATE;
+  V_DATE(last.get()) = 2958465.0;
+  EXPECT_EQ(VariantToText(*last.get()), u"12/31/9999");
 }
 
 TEST(VariantListToSafeArray, EmptyListIsRefused) {
-  Var out;
+  UniqueVariant out;
   VariantList list;
-  EXPECT_THROW(VariantListToSafeArray(out.v, list), std::invalid_argument);
+  EXPECT_THROW(VariantListToSafeArray(*out.get(), list), std::invalid_argument);
 }
 
 }  // namespace

@@ -30,12 +30,12 @@ int wmain() {
   constexpr std::u16string_view kWow64 = u"--wow64 ";
   if (rest.substr(0, kWow64.size()) == kWow64) {
     const std::wstring name(reinterpret_cast<const wchar_t*>(rest.data()) + kWow64.size(), rest.size() - kWow64.size());
-    const quorvel::UniqueThreadHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    const quorvel::UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
       if (_wcsicmp(entry.szExeFile, name.c_str()) != 0) continue;
-      const quorvel::UniqueThreadHandle process(
+      const quorvel::UniqueKernelHandle process(
           ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
       BOOL wow64 = FALSE;
       if (!process.get() || !::IsWow64Process(process.get(), &wow64)) return 2;
@@ -56,8 +56,8 @@ int wmain() {
     std::fprintf(stderr, "qvlaunch: CreateProcessW failed, error %lu\n", ::GetLastError());
     return 2;
   }
-  const quorvel::UniqueThreadHandle process(pi.hProcess);
-  const quorvel::UniqueThreadHandle thread(pi.hThread);
+  const quorvel::UniqueKernelHandle process(pi.hProcess);
+  const quorvel::UniqueKernelHandle thread(pi.hThread);
   ::WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
   if (!::GetExitCodeProcess(process.get(), &code)) return 2;

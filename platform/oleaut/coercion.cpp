@@ -1,5 +1,8 @@
-// Variants and the conversions between their types, after the platform's rules.
-#include "platform/automation.h"
+// Coercion between automation value types, for builds without Windows:
+// VariantChangeType(Ex) with the platform's number, text and date rules for US
+// English (LCID 0x0409). It builds on the BSTR functions and on value lifetime,
+// neither of which calls back into it.
+#include "platform/oleaut/value_lifetime.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,19 +10,9 @@
 #include <limits>
 #include <string>
 
-namespace {
+using quorvel::oleaut::ValidateVariantType;
 
-HRESULT ValidateType(VARTYPE vt) {
-  const VARTYPE extra = vt & 0xF000;
-  const VARTYPE base = vt & VT_TYPEMASK;
-  if (!(extra & (VT_VECTOR | VT_RESERVED))) {
-    if (base < VT_VOID || base == VT_RECORD || base == VT_CLSID) {
-      if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL) return DISP_E_BADVARTYPE;
-      if (base != 15) return S_OK;
-    }
-  }
-  return DISP_E_BADVARTYPE;
-}
+namespace {
 
 // The platform's double of a decimal: one division by the scale's power of ten,
 // built by repeated multiplication, the sign on the divisor (so -0 gives +0).
@@ -606,116 +599,12 @@ HRESULT Coerce(VARIANT& out, const VARIANT& src, LCID lcid, USHORT flags, VARTYP
 
 }  // namespace
 
-void VariantInit(VARIANTARG* value) {
-  std::memset(value, 0, sizeof(VARIANT));
-}
-
-HRESULT VariantClear(VARIANTARG* value) {
-  const HRESULT hr = ValidateType(V_VT(value));
-  if (FAILED(hr)) return hr;
-  if (!V_ISBYREF(value)) {
-    if (V_ISARRAY(value)) {
-      // A locked array stays for whoever holds the lock; the variant lets go of it
-      // all the same and reports the lock, as the platform's does.
-      const HRESULT destroyed = SafeArrayDestroy(V_ARRAY(value));
-      if (FAILED(destroyed)) {
-        V_VT(value) = VT_EMPTY;
-        return destroyed;
-      }
-    } else if (V_VT(value) == VT_BSTR) {
-      SysFreeString(V_BSTR(value));
-    } else if (V_VT(value) == VT_DISPATCH || V_VT(value) == VT_UNKNOWN) {
-      if (V_UNKNOWN(value)) V_UNKNOWN(value)->Release();
-    }
-  }
-  V_VT(value) = VT_EMPTY;
-  return S_OK;
-}
-
-HRESULT VariantCopy(VARIANTARG* destination, const VARIANTARG* source) {
-  if ((V_VT(source) & VT_TYPEMASK) == VT_CLSID || FAILED(ValidateType(V_VT(source)))) {
-    return DISP_E_BADVARTYPE;
-  }
-  if (destination == source) return S_OK;
-  HRESULT hr = VariantClear(destination);
-  if (FAILED(hr)) return hr;
-  *destination = *source;
-  if (V_ISBYREF(source)) return S_OK;
-  if (V_ISARRAY(source)) {
-    hr = SafeArrayCopy(V_ARRAY(source), &V_ARRAY(destination));
-    if (FAILED(hr)) V_VT(destination) = VT_EMPTY;
-    return hr;
-  }
-  switch (V_VT(source)) {
-    case VT_BSTR:
-      if (V_BSTR(source)) {
-        V_BSTR(destination) = SysAllocStringByteLen(reinterpret_cast<const char*>(V_BSTR(source)),
-                                                    SysStringByteLen(V_BSTR(source)));
-        if (!V_BSTR(destination)) {
-          V_VT(destination) = VT_EMPTY;
-          return E_OUTOFMEMORY;
-        }
-      }
-      break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      if (V_UNKNOWN(source)) V_UNKNOWN(source)->AddRef();
-      break;
-    default:
-      break;
-  }
-  return S_OK;
-}
-
-HRESULT VariantCopyInd(VARIANT* destination, const VARIANTARG* source) {
-  if (!V_ISBYREF(source)) return VariantCopy(destination, source);
-  HRESULT hr = ValidateType(V_VT(source));
-  if (FAILED(hr)) return hr;
-  if (!V_BYREF(source)) return E_INVALIDARG;
-  const auto base = static_cast<VARTYPE>(V_VT(source) & ~VT_BYREF);
-  VARIANT value;
-  VariantInit(&value);
-  if (base == VT_VARIANT) {
-    hr = VariantCopyInd(&value, V_VARIANTREF(source));
-  } else if (base & VT_ARRAY) {
-    V_VT(&value) = base;
-    V_ARRAY(&value) = *V_ARRAYREF(source);
-    VARIANT copy;
-    VariantInit(&copy);
-    hr = VariantCopy(&copy, &value);
-    value = copy;
-  } else if (base == VT_DECIMAL) {
-    V_DECIMAL(&value) = *V_DECIMALREF(source);
-    V_VT(&value) = VT_DECIMAL;
-  } else {
-    VARIANT shallow;
-    VariantInit(&shallow);
-    V_VT(&shallow) = base;
-    const std::size_t size = base == VT_I1 || base == VT_UI1 ? 1
-                             : base == VT_I2 || base == VT_UI2 || base == VT_BOOL ? 2
-                             : base == VT_I4 || base == VT_UI4 || base == VT_R4 || base == VT_ERROR ||
-                                       base == VT_INT || base == VT_UINT
-                                 ? 4
-                                 : 8;
-    std::memcpy(&V_I8(&shallow), V_BYREF(source), size);
-    hr = VariantCopy(&value, &shallow);
-  }
-  if (FAILED(hr)) return hr;
-  hr = VariantClear(destination);
-  if (FAILED(hr)) {
-    VariantClear(&value);
-    return hr;
-  }
-  *destination = value;
-  return S_OK;
-}
-
 HRESULT VariantChangeTypeEx(VARIANTARG* destination, const VARIANTARG* source, LCID lcid,
                             USHORT flags, VARTYPE vt) {
   if (vt == VT_CLSID) return DISP_E_BADVARTYPE;
-  HRESULT hr = ValidateType(V_VT(source));
+  HRESULT hr = ValidateVariantType(V_VT(source));
   if (FAILED(hr)) return hr;
-  hr = ValidateType(vt);
+  hr = ValidateVariantType(vt);
   if (FAILED(hr)) return hr;
   if (V_ISBYREF(source) && !V_BYREF(source)) return DISP_E_TYPEMISMATCH;
   VARIANT from;

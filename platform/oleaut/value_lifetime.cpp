@@ -1,71 +1,35 @@
-// Our own automation value services for builds without Windows. They follow the
-// platform's oleaut32 for US English (LCID 0x0409): layouts, reference rules, the
-// texts of numbers and the failure codes. docs/variants.md lists what differs.
-#include "platform/automation.h"
+// The lifetime of automation values, for builds without Windows: variants made,
+// cleared and copied, and safe arrays, whose elements may be variants in turn
+// (the reason both live in this one file). They follow the platform's oleaut32:
+// layouts, reference rules and failure codes. docs/variants.md lists what differs.
+#include "platform/oleaut/value_lifetime.h"
 
-#include <cmath>
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <new>
-#include <string>
 
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// ---- Strings ----------------------------------------------------------------
+namespace quorvel::oleaut {
 
-BSTR SysAllocStringByteLen(const char* bytes, UINT length) {
-  // An 8-byte header keeps the text 8-aligned; the byte count sits just before it.
-  auto* block = static_cast<char*>(std::malloc(std::size_t{length} + 8 + sizeof(OLECHAR)));
-  if (!block) return nullptr;
-  std::memcpy(block + 4, &length, 4);
-  if (bytes) std::memcpy(block + 8, bytes, length);
-  else std::memset(block + 8, 0, length);
-  std::memset(block + 8 + length, 0, sizeof(OLECHAR));
-  return reinterpret_cast<BSTR>(block + 8);
+HRESULT ValidateVariantType(VARTYPE vt) {
+  const VARTYPE extra = vt & 0xF000;
+  const VARTYPE base = vt & VT_TYPEMASK;
+  if (!(extra & (VT_VECTOR | VT_RESERVED))) {
+    if (base < VT_VOID || base == VT_RECORD || base == VT_CLSID) {
+      if ((extra & (VT_BYREF | VT_ARRAY)) && base <= VT_NULL) return DISP_E_BADVARTYPE;
+      if (base != 15) return S_OK;
+    }
+  }
+  return DISP_E_BADVARTYPE;
 }
 
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-  if (length > (std::numeric_limits<UINT>::max() - 16) / 2) return nullptr;
-  return SysAllocStringByteLen(reinterpret_cast<const char*>(text), length * 2);
-}
+}  // namespace quorvel::oleaut
 
-BSTR SysAllocString(const OLECHAR* text) {
-  if (!text) return nullptr;
-  UINT n = 0;
-  while (text[n]) ++n;
-  return SysAllocStringLen(text, n);
-}
-
-UINT SysStringByteLen(BSTR text) {
-  if (!text) return 0;
-  UINT n = 0;
-  std::memcpy(&n, reinterpret_cast<char*>(text) - 4, 4);
-  return n;
-}
-
-UINT SysStringLen(BSTR text) { return SysStringByteLen(text) / 2; }
-
-void SysFreeString(BSTR text) {
-  if (text) std::free(reinterpret_cast<char*>(text) - 8);
-}
-
-INT SysReAllocStringLen(BSTR* target, const OLECHAR* text, UINT length) {
-  BSTR fresh = SysAllocStringLen(text, length);
-  if (!fresh) return 0;
-  SysFreeString(*target);
-  *target = fresh;
-  return 1;
-}
-
-INT SysReAllocString(BSTR* target, const OLECHAR* text) {
-  UINT n = 0;
-  if (text) while (text[n]) ++n;
-  return SysReAllocStringLen(target, text, n);
-}
+using quorvel::oleaut::ValidateVariantType;
 
 // ---- Safe arrays ------------------------------------------------------------
 
@@ -328,5 +292,111 @@ HRESULT SafeArrayCopy(SAFEARRAY* source, SAFEARRAY** copy) {
     }
   }
   *copy = a;
+  return S_OK;
+}
+
+// ---- Variants ---------------------------------------------------------------
+
+void VariantInit(VARIANTARG* value) {
+  std::memset(value, 0, sizeof(VARIANT));
+}
+
+HRESULT VariantClear(VARIANTARG* value) {
+  const HRESULT hr = ValidateVariantType(V_VT(value));
+  if (FAILED(hr)) return hr;
+  if (!V_ISBYREF(value)) {
+    if (V_ISARRAY(value)) {
+      // A locked array stays for whoever holds the lock; the variant lets go of it
+      // all the same and reports the lock, as the platform's does.
+      const HRESULT destroyed = SafeArrayDestroy(V_ARRAY(value));
+      if (FAILED(destroyed)) {
+        V_VT(value) = VT_EMPTY;
+        return destroyed;
+      }
+    } else if (V_VT(value) == VT_BSTR) {
+      SysFreeString(V_BSTR(value));
+    } else if (V_VT(value) == VT_DISPATCH || V_VT(value) == VT_UNKNOWN) {
+      if (V_UNKNOWN(value)) V_UNKNOWN(value)->Release();
+    }
+  }
+  V_VT(value) = VT_EMPTY;
+  return S_OK;
+}
+
+HRESULT VariantCopy(VARIANTARG* destination, const VARIANTARG* source) {
+  if ((V_VT(source) & VT_TYPEMASK) == VT_CLSID || FAILED(ValidateVariantType(V_VT(source)))) {
+    return DISP_E_BADVARTYPE;
+  }
+  if (destination == source) return S_OK;
+  HRESULT hr = VariantClear(destination);
+  if (FAILED(hr)) return hr;
+  *destination = *source;
+  if (V_ISBYREF(source)) return S_OK;
+  if (V_ISARRAY(source)) {
+    hr = SafeArrayCopy(V_ARRAY(source), &V_ARRAY(destination));
+    if (FAILED(hr)) V_VT(destination) = VT_EMPTY;
+    return hr;
+  }
+  switch (V_VT(source)) {
+    case VT_BSTR:
+      if (V_BSTR(source)) {
+        V_BSTR(destination) = SysAllocStringByteLen(reinterpret_cast<const char*>(V_BSTR(source)),
+                                                    SysStringByteLen(V_BSTR(source)));
+        if (!V_BSTR(destination)) {
+          V_VT(destination) = VT_EMPTY;
+          return E_OUTOFMEMORY;
+        }
+      }
+      break;
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      if (V_UNKNOWN(source)) V_UNKNOWN(source)->AddRef();
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
+HRESULT VariantCopyInd(VARIANT* destination, const VARIANTARG* source) {
+  if (!V_ISBYREF(source)) return VariantCopy(destination, source);
+  HRESULT hr = ValidateVariantType(V_VT(source));
+  if (FAILED(hr)) return hr;
+  if (!V_BYREF(source)) return E_INVALIDARG;
+  const auto base = static_cast<VARTYPE>(V_VT(source) & ~VT_BYREF);
+  VARIANT value;
+  VariantInit(&value);
+  if (base == VT_VARIANT) {
+    hr = VariantCopyInd(&value, V_VARIANTREF(source));
+  } else if (base & VT_ARRAY) {
+    V_VT(&value) = base;
+    V_ARRAY(&value) = *V_ARRAYREF(source);
+    VARIANT copy;
+    VariantInit(&copy);
+    hr = VariantCopy(&copy, &value);
+    value = copy;
+  } else if (base == VT_DECIMAL) {
+    V_DECIMAL(&value) = *V_DECIMALREF(source);
+    V_VT(&value) = VT_DECIMAL;
+  } else {
+    VARIANT shallow;
+    VariantInit(&shallow);
+    V_VT(&shallow) = base;
+    const std::size_t size = base == VT_I1 || base == VT_UI1 ? 1
+                             : base == VT_I2 || base == VT_UI2 || base == VT_BOOL ? 2
+                             : base == VT_I4 || base == VT_UI4 || base == VT_R4 || base == VT_ERROR ||
+                                       base == VT_INT || base == VT_UINT
+                                 ? 4
+                                 : 8;
+    std::memcpy(&V_I8(&shallow), V_BYREF(source), size);
+    hr = VariantCopy(&value, &shallow);
+  }
+  if (FAILED(hr)) return hr;
+  hr = VariantClear(destination);
+  if (FAILED(hr)) {
+    VariantClear(&value);
+    return hr;
+  }
+  *destination = value;
   return S_OK;
 }

@@ -1,5 +1,6 @@
 #include "propsheet/ad_object_property_wnd.h"
 
+#include "platform/automation_owners.h"
 #include "platform/win/com_ptr.h"
 #include "platform/win/dsa.h"
 #include "platform/win/unique_handle.h"
@@ -20,26 +21,6 @@ CLIPFORMAT RegisterFormat(const char16_t* name) {
   return static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(name)));
 }
 
-class UniqueBstr {
- public:
-  UniqueBstr() = default;
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  ~UniqueBstr() { ::SysFreeString(b_); }
-  BSTR* put() {
-    ::SysFreeString(b_);
-    b_ = nullptr;
-    return &b_;
-  }
-  BSTR get() const { return b_; }
-  std::u16string_view view() const {
-    return b_ ? std::u16string_view(reinterpret_cast<const char16_t*>(b_), ::SysStringLen(b_)) : std::u16string_view();
-  }
-
- private:
-  BSTR b_ = nullptr;
-};
-
 }  // namespace
 
 CADObjectPropertyWnd::CADObjectPropertyWnd(HINSTANCE instance, HWND parent)
@@ -54,11 +35,8 @@ HRESULT CADObjectPropertyWnd::SetObject(const wchar_t* adsPath) {
   const HRESULT hr = ::ADsGetObject(adsPath, IID_IADs, bound.put_void());
   if (FAILED(hr)) return hr;
   if (!bound) return E_POINTER;
-  if (object_) {  // a second bind replaces the first object, not leaks it
-    object_->Release();
-    object_ = nullptr;
-  }
-  return bound->QueryInterface(IID_IADs, reinterpret_cast<void**>(&object_));
+  // A second bind replaces the first object: As releases it before asking.
+  return bound.As(IID_IADs, object_);
 }
 
 void CADObjectPropertyWnd::Run() {
@@ -66,7 +44,7 @@ void CADObjectPropertyWnd::Run() {
   if (!object_) return;
   if (!CreateHiddenWindow()) return;
   ShowSheet();
-  ::DestroyWindow(hidden_);
+  hidden_.reset();
 }
 
 HWND CADObjectPropertyWnd::CreateHiddenWindow() {
@@ -85,8 +63,9 @@ HWND CADObjectPropertyWnd::CreateHiddenWindow() {
     wc.lpszClassName = kWindowClassName;
     if (!::RegisterClassW(&wc)) return nullptr;
   }
-  hidden_ = ::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this);
-  return hidden_;
+  hidden_.reset(::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this));
+  lastHidden_ = hidden_.get();
+  return hidden_.get();
 }
 
 LRESULT CALLBACK CADObjectPropertyWnd::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
@@ -161,10 +140,8 @@ void CADObjectPropertyWnd::ShowSheet() {
   // caption only up to there, without " - Properties".
   const std::u16string_view nameText = name.view().substr(0, name.view().find(u'\0'));
   const std::u16string caption = BuildSheetCaption(nameResult, nameText);
-  UniqueBstr captionBstr;
-  *captionBstr.put() = ::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(caption.data()),
-                                           static_cast<UINT>(caption.size()));
-  if (!captionBstr.get()) {
+  const UniqueBstr captionBstr(caption);
+  if (!captionBstr) {
     DestroyCollectedPages();
     throw std::bad_alloc();
   }
@@ -204,19 +181,19 @@ ULONG CADObjectPropertyWnd::Release() {
   const LONG left = --refs_;
   if (left != 0) return static_cast<ULONG>(left);
   DestroyCollectedPages();
-  if (object_) object_->Release();
   delete this;
   return 0;
 }
 
 HRESULT CADObjectPropertyWnd::RenderBlock(const std::vector<std::uint8_t>& bytes, STGMEDIUM* medium) {
-  medium->pUnkForRelease = nullptr;
-  medium->tymed = TYMED_HGLOBAL;
-  medium->hGlobal = ::GlobalAlloc(GMEM_ZEROINIT, bytes.size());
-  if (!medium->hGlobal) return E_OUTOFMEMORY;
-  const GlobalLockScope lock(medium->hGlobal);
+  // The medium is filled only once the block holds its bytes: a failure hands out nothing.
+  UniqueHGlobal block(::GlobalAlloc(GMEM_ZEROINIT, bytes.size()));
+  const GlobalLockScope lock(block.get());
   if (!lock) return E_OUTOFMEMORY;
   std::memcpy(lock.get(), bytes.data(), bytes.size());
+  medium->tymed = TYMED_HGLOBAL;
+  medium->pUnkForRelease = nullptr;
+  medium->hGlobal = block.release();
   return S_OK;
 }
 
@@ -238,7 +215,7 @@ HRESULT CADObjectPropertyWnd::GetData(FORMATETC* format, STGMEDIUM* medium) {
       return RenderBlock(RenderObjectNamesBytes(path.view(), className.view()), medium);
     }
     case HostFormat::PropSheetCfg:
-      return RenderBlock(RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(hidden_)), medium);
+      return RenderBlock(RenderPropSheetCfgBytes(reinterpret_cast<std::uintptr_t>(hidden_.get())), medium);
     case HostFormat::None:
       break;
   }
