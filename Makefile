@@ -38,11 +38,13 @@ windows-x86: bootstrap
 	cmake --build --preset windows-x86
 
 # The release in build/dist/: the signed MSI and zip, and the unsigned files that two
-# clones of one commit build alike (docs/release.md).
+# clones of one commit build alike. The vendor's key, a timestamp server and the rest
+# come from QUORVEL_SIGN_* (docs/release.md, "Signing").
 dist: windows windows-x86
 	packaging/dist.sh
 
-# A package one patch version newer, only for the upgrade in the install scenario.
+# Only for the upgrade in the install scenario: two packages of a test-only product, this
+# version and the next, always test-signed (docs/release.md).
 dist-next: dist
 	packaging/dist.sh --next
 

@@ -51,5 +51,5 @@ esac
 case "$without" in *" wizard "*) remove "$wizard" ;; *)
   [ -f "$standins/quorvel_dsadmin.dll" ] && server_for "$wizard" quorvel_dsadmin.dll "" "Quorvel creation wizard" ;;
 esac
-reg add 'HKLM\Software\Quorvel\Standins' /v LdapServer /d "$server"
+reg add 'HKLM\Software\QuorvelStandins' /v LdapServer /d "$server"
 echo "stand-ins registered in $WINEPREFIX, directory at $server"

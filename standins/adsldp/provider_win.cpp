@@ -119,7 +119,7 @@ class Connection {
 std::u16string ConfiguredServer() {
   wchar_t value[256] = {};
   DWORD size = sizeof value;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Quorvel\\Standins", L"LdapServer", RRF_RT_REG_SZ, nullptr,
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\QuorvelStandins", L"LdapServer", RRF_RT_REG_SZ, nullptr,
                      value, &size) != ERROR_SUCCESS)
     return u"127.0.0.1:389";
   return U(static_cast<const wchar_t*>(value));

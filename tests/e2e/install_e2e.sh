@@ -18,15 +18,25 @@ report() {  # NAME: ok or FAILED with what went wrong
   problem=""
 }
 
-msi=$(ls "$dist"/quorvel-*-x64.msi 2>/dev/null | head -1)
+msi=$(ls "$dist"/quorvel-*-x64.msi "$dist"/quorvel-*-x64-TEST.msi 2>/dev/null | head -1)
 zip=$(ls "$dist"/quorvel-*.zip 2>/dev/null | head -1)
-newer=$(ls "$next_dir"/quorvel-*-x64.msi 2>/dev/null | head -1)
-if [ -z "$msi" ] || [ -z "$zip" ] || [ -z "$newer" ]; then
-  echo "FAILED: no release in $dist or no newer package in $next_dir (make dist dist-next)"; exit 1
+base=$(ls "$next_dir"/quorvel-*-x64-upgrade-test.msi 2>/dev/null | sort -V | head -1)
+newer=$(ls "$next_dir"/quorvel-*-x64-upgrade-test.msi 2>/dev/null | sort -V | tail -1)
+if [ -z "$msi" ] || [ -z "$zip" ] || [ "$base" = "$newer" ]; then
+  echo "FAILED: no release in $dist or no upgrade test packages in $next_dir (make dist dist-next)"; exit 1
 fi
-version=${msi##*/quorvel-}; version=${version%-x64.msi}
-ca=$dist/signing/test-ca.pem
-[ -f "$ca" ] || ca=${QUORVEL_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+version=${msi##*/quorvel-}; version=${version%-x64*.msi}
+# Verified offline: the test certificate names a CRL that cannot be fetched, as a
+# vendor's does when the build has no network. Only the signing certificate passes: a
+# test-signed release's own, made with it; a vendor's (QUORVEL_SIGN_CERT) otherwise.
+ca_file=$dist/signing/test-ca.pem leaf_cert=$dist/signing/test-sign.pem
+if [[ "$msi" != *-TEST.msi ]]; then
+  [ -f "${QUORVEL_SIGN_CERT:-}" ] || { echo "FAILED: a vendor-signed release: QUORVEL_SIGN_CERT names its certificate"; exit 1; }
+  ca_file=${QUORVEL_SIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt} leaf_cert=$QUORVEL_SIGN_CERT
+fi
+leaf=$(openssl x509 -in "$leaf_cert" -outform DER | sha256sum | cut -c1-64)
+trust=(-ignore-crl -CAfile "$ca_file" -require-leaf-hash "SHA256:$leaf")
+test_trust=(-ignore-crl -CAfile "$next_dir/signing/test-ca.pem")
 unpacked=$(mktemp -d); trap 'rm -rf "$unpacked"' EXIT
 unzip -q "$zip" -d "$unpacked"
 top="$unpacked/quorvel-$version"
@@ -35,27 +45,70 @@ top="$unpacked/quorvel-$version"
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || problem="$problem; the release's SHA256SUMS do not match"
 if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
   listed=$(cut -c67- "$top/SHA256SUMS" | sort)
-  present=$(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort)
+  present=$(cd "$top" && find . -type f ! -name 'SHA256SUMS*' | sed 's|^\./||' | sort)
   [ "$listed" = "$present" ] || problem="$problem; SHA256SUMS does not list exactly the zip's files"
 else problem="$problem; the zip's SHA256SUMS do not match"; fi
-for file in quorvel.exe client/quorvel_client.h client/quorvel_client_win.cpp client/locate_rules.cpp \
+# Both lists signed with the release's key, as a vendor checks them (docs/release.md).
+for sums in "$dist/SHA256SUMS" "$top/SHA256SUMS"; do
+  if openssl cms -verify -binary -inform DER -in "$sums.p7s" -content "$sums" -purpose any -CAfile "$ca_file" \
+       -signer "$unpacked/signer.pem" -out /dev/null 2>/dev/null; then
+    [ "$(openssl x509 -in "$unpacked/signer.pem" -outform DER | sha256sum | cut -c1-64)" = "$leaf" ] ||
+      problem="$problem; ${sums#"$unpacked/"}.p7s is signed by another certificate"
+  else problem="$problem; ${sums#"$unpacked/"}.p7s does not verify"; fi
+done
+for file in quorvel.exe THIRD-PARTY-NOTICES.txt client/quorvel_client.h client/quorvel_client_win.cpp client/locate_rules.cpp \
             client/quorvel_locate_win.cpp docs/integration.md docs/release.md; do
   [ -f "$top/$file" ] || problem="$problem; no $file in the zip"
 done
 report checksums
 
-for file in c/quorvel_client_c.h c/quorvel_client.def c/x86/quorvel_client.dll c/x64/quorvel_client.dll \
+for file in c/quorvel_client_c.h c/quorvel_client.def c/quorvel_client_x86.def \
+            c/{x86,x64}/{quorvel_client.dll,libquorvel_client.dll.a,quorvel_client.lib} \
             cmake/x86/lib/cmake/quorvel_client/quorvel_client-config.cmake \
             cmake/x64/lib/cmake/quorvel_client/quorvel_client-config.cmake; do
   [ -f "$top/$file" ] || problem="$problem; no $file in the zip"
 done
 report c-interface-in-zip
-signed=("$msi" "$newer" "$top/quorvel.exe" "$top/c/x86/quorvel_client.dll" "$top/c/x64/quorvel_client.dll")
-for file in "${signed[@]}"; do
-  osslsigncode verify -CAfile "$ca" -in "$file" >"$unpacked/verify" 2>&1 ||
+verify() {  # FILE TRUST...
+  local file=$1; shift
+  osslsigncode verify "$@" -in "$file" >"$unpacked/verify" 2>&1 ||
     problem="$problem; ${file#"$unpacked/"}: $(grep -i -m1 -E 'fail|error' "$unpacked/verify")"
+}
+for file in "$msi" "$top/quorvel.exe" "$top/c/x86/quorvel_client.dll" "$top/c/x64/quorvel_client.dll"; do
+  verify "$file" "${trust[@]}"
 done
-report "signatures (${#signed[@]} files)"
+for file in "$base" "$newer"; do verify "$file" "${test_trust[@]}"; done
+# A test signature never carries a release's name; the upgrade test's packages never a CA but their own.
+[[ "$msi" != *-TEST.msi ]] || [ -z "$(ls "$dist"/quorvel-*-x64.msi "$dist"/quorvel-"$version".zip 2>/dev/null)" ] ||
+  problem="$problem; release-named files beside a test signature"
+osslsigncode verify "${trust[@]}" -in "$base" >/dev/null 2>&1 && [[ "$msi" != *-TEST.msi ]] &&
+  problem="$problem; the upgrade test's package verifies as the vendor's"
+report "signatures (6 files, offline)"
+
+# The notices the statically linked runtimes require travel in every package.
+notices() {  # FILE: says which notice is missing
+  local name
+  for name in winpthreads 'MinGW-w64 runtime' 'GCC Runtime Library Exception' libstdc++; do
+    grep -q "$name" "$1" || echo "$name"
+  done
+}
+[ -z "$(notices "$top/THIRD-PARTY-NOTICES.txt")" ] || problem="$problem; the zip's notices lack $(notices "$top/THIRD-PARTY-NOTICES.txt")"
+for package in "$msi" "$base" "$newer"; do
+  msiinfo export "$package" File 2>/dev/null | grep -q 'THIRD-PARTY-NOTICES.txt' ||
+    problem="$problem; no THIRD-PARTY-NOTICES.txt in ${package##*/}"
+done
+report notices
+
+# The tables wixl leaves short: quorvel.exe's version (else a minor upgrade keeps the
+# old file) and Add/Remove Programs' icon and link.
+table() { msiinfo export "$msi" "$1" 2>/dev/null | tr -d '\r' | awk -F'\t' -v key="$2" '$1 == key'; }
+[ "$(table File quorvel.exe | cut -f5,6)" = "$version.0	1033" ] ||
+  problem="$problem; quorvel.exe's File row: $(table File quorvel.exe)"
+[ -z "$(table MsiFileHash quorvel.exe)" ] || problem="$problem; a versioned quorvel.exe keeps its MsiFileHash row"
+[ "$(table Property ARPPRODUCTICON | cut -f2)" = quorvel.ico ] && [ -n "$(table Icon quorvel.ico)" ] ||
+  problem="$problem; no product icon for Add/Remove Programs"
+[ -n "$(table Property ARPHELPLINK | cut -f2)" ] || problem="$problem; no help link for Add/Remove Programs"
+report tables
 
 # --- install, upgrade, uninstall ---
 programs="$WINEPREFIX/drive_c/Program Files"
@@ -65,12 +118,6 @@ msiexec() {  # ARGS...: msiexec's own exit status
   wineserver -w 2>/dev/null; return $status
 }
 has_key() { wine reg query "$key" "/reg:$1" >/dev/null 2>&1; }  # VIEW
-# What the 64-bit view holds under the key besides the stand-ins' own subkey (the test
-# platform keeps its directory server there: tools/register-standins.sh).
-ours_left() {
-  wine reg query "$key" /reg:64 2>/dev/null | tr -d '\r' | grep -v -i -x -e '' -e 'reg: .*' \
-    -e 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvel' -e 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvel\\Standins'
-}
 install_dir() { wine reg query "$key" /v InstallDir /reg:64 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
 products() {  # DisplayName|DisplayVersion of every installed product named Quorvel
   local export_file; export_file=$(mktemp)
@@ -82,8 +129,8 @@ products() {  # DisplayName|DisplayVersion of every installed product named Quor
   rm -f "$export_file"
 }
 # A run before that stopped half way, or another script's record, must not count here.
-msiexec /x "$(winpath "$newer")"; msiexec /x "$(winpath "$msi")"
-wine reg delete "$key" /v InstallDir /f /reg:64 >/dev/null 2>&1
+msiexec /x "$(winpath "$newer")"; msiexec /x "$(winpath "$base")"; msiexec /x "$(winpath "$msi")"
+wine reg delete "$key" /f /reg:64 >/dev/null 2>&1
 
 started=$SECONDS
 msiexec /i "$(winpath "$msi")" || problem="$problem; msiexec /i ended with $?"
@@ -91,6 +138,8 @@ cmp -s "$programs/Quorvel/quorvel.exe" "$top/quorvel.exe" || problem="$problem; 
 [ "$(install_dir)" = 'C:\Program Files\Quorvel\' ] || problem="$problem; InstallDir in the 64-bit view: \"$(install_dir)\""
 ! has_key 32 || problem="$problem; the record landed in the 32-bit view"
 [ "$(products)" = "Quorvel|$version" ] || problem="$problem; installed products: $(products | tr '\n' ' ')"
+cmp -s "$programs/Quorvel/THIRD-PARTY-NOTICES.txt" "$top/THIRD-PARTY-NOTICES.txt" ||
+  problem="$problem; no THIRD-PARTY-NOTICES.txt beside quorvel.exe"
 report "install $version ($((SECONDS - started)) s)"
 
 # --- a console finds the installed helper through the client ---
@@ -150,30 +199,35 @@ ldapsearch -x -LLL -H "ldap://$server" -b "CN=Inst User,$staff" -s base sAMAccou
   grep -qx 'sAMAccountName: instuser' || problem="$problem; Inst User is not in slapd"
 report "c-wizard-$bits"
 
-# --- the newer package replaces the older ---
-newer_version=${newer##*/quorvel-}; newer_version=${newer_version%-x64.msi}
+# --- uninstall: nothing of ours stays ---
+uninstall() {  # MSI: removes it and reports what stayed
+  local started=$SECONDS folder
+  msiexec /x "$(winpath "$1")" || problem="$problem; msiexec /x ended with $?"
+  for folder in "$programs/Quorvel" "$WINEPREFIX/drive_c/Program Files (x86)/Quorvel"; do
+    [ ! -e "$folder" ] || problem="$problem; left: ${folder#"$WINEPREFIX/"} ($(ls "$folder" | tr '\n' ' '))"
+  done
+  ! has_key 64 || problem="$problem; $key left: $(wine reg query "$key" /s /reg:64 2>/dev/null | tr -d '\r' | tr '\n' '|')"
+  ! has_key 32 || problem="$problem; $key left in the 32-bit view"
+  [ -z "$(products)" ] || problem="$problem; still installed: $(products | tr '\n' ' ')"
+  report "uninstall ${1##*/} ($((SECONDS - started)) s)"
+}
+uninstall "$msi"
+
+# --- the upgrade, between the test product's two packages ---
+newer_version=${newer##*/quorvel-}; newer_version=${newer_version%-x64-upgrade-test.msi}
+msiexec /i "$(winpath "$base")" || problem="$problem; msiexec /i ${base##*/} ended with $?"
 started=$SECONDS
 msiexec /i "$(winpath "$newer")" || problem="$problem; msiexec /i ended with $?"
-cmp -s "$programs/Quorvel/quorvel.exe" "$next_dir/quorvel.exe" || problem="$problem; quorvel.exe is not $newer_version's"
+cmp -s "$programs/Quorvel/quorvel.exe" "$next_dir/$newer_version/quorvel.exe" || problem="$problem; quorvel.exe is not $newer_version's"
 [ "$(install_dir)" = 'C:\Program Files\Quorvel\' ] || problem="$problem; InstallDir now \"$(install_dir)\""
 [ "$(products)" = "Quorvel|$newer_version" ] || problem="$problem; installed products: $(products | tr '\n' ' ')"
 report "upgrade to $newer_version ($((SECONDS - started)) s)"
 # ... and the older package is refused over it.
-msiexec /i "$(winpath "$msi")" && problem="$problem; $version installed over $newer_version"
-cmp -s "$programs/Quorvel/quorvel.exe" "$next_dir/quorvel.exe" || problem="$problem; quorvel.exe was replaced"
+msiexec /i "$(winpath "$base")" && problem="$problem; $version installed over $newer_version"
+cmp -s "$programs/Quorvel/quorvel.exe" "$next_dir/$newer_version/quorvel.exe" || problem="$problem; quorvel.exe was replaced"
 [ "$(products)" = "Quorvel|$newer_version" ] || problem="$problem; installed products: $(products | tr '\n' ' ')"
 report "no downgrade to $version"
-
-# --- uninstall: nothing of ours stays ---
-started=$SECONDS
-msiexec /x "$(winpath "$newer")" || problem="$problem; msiexec /x ended with $?"
-for folder in "$programs/Quorvel" "$WINEPREFIX/drive_c/Program Files (x86)/Quorvel"; do
-  [ ! -e "$folder" ] || problem="$problem; left: ${folder#"$WINEPREFIX/"} ($(ls "$folder" | tr '\n' ' '))"
-done
-[ -z "$(ours_left)" ] || problem="$problem; left under $key: $(ours_left | tr '\n' '|')"
-! has_key 32 || problem="$problem; $key left in the 32-bit view"
-[ -z "$(products)" ] || problem="$problem; still installed: $(products | tr '\n' ' ')"
-report "uninstall ($((SECONDS - started)) s)"
+uninstall "$newer"
 
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

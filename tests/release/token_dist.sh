@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# token_dist.sh SOURCE WORK: the release signed as vendors sign today, the key on a
+# token. A SoftHSM2 token gets a throwaway key, its certificate from a CA whose CRL can
+# never be fetched; dist.sh signs through PKCS#11 with the PIN on standard input. Every
+# signed file must verify against that certificate alone, the release folder must hold
+# the release only, and the unsigned files must be those of build/dist.
+set -uo pipefail
+src=$1; work=$2
+fail() { echo "FAILED: $*"; exit 1; }
+module=$(ls /usr/lib/softhsm/libsofthsm2.so /usr/lib/*/softhsm/libsofthsm2.so 2>/dev/null | head -1)
+[ -n "$module" ] || fail "no SoftHSM2 module: Debian's softhsm2 and libengine-pkcs11-openssl"
+rm -rf "$work"; mkdir -p "$work/tokens"; cd "$work" || exit 1
+export SOFTHSM2_CONF=$work/softhsm2.conf
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+softhsm2-util --init-token --free --label vendor --pin 2468 --so-pin 13579 >/dev/null || fail "no token"
+openssl req -x509 -newkey rsa:3072 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Token test CA" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+openssl req -new -newkey rsa:3072 -nodes -keyout sign.key -out sign.csr -subj "/CN=Token test vendor" 2>/dev/null
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n%s\n' \
+  'crlDistributionPoints=URI:http://crl.invalid/vendor.crl' >sign.ext
+openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -set_serial 0x5151 -days 2 -extfile sign.ext \
+  -out sign.pem 2>/dev/null
+openssl pkcs8 -topk8 -nocrypt -in sign.key -out sign.p8
+softhsm2-util --import sign.p8 --token vendor --label release --id 51 --pin 2468 >/dev/null || fail "no key on the token"
+rm -f ca.key sign.key sign.p8
+
+out=$work/dist
+echo 2468 | env -u QUORVEL_SIGN_PFX -u QUORVEL_SIGN_CRLFILE -u QUORVEL_SIGN_TS -u QUORVEL_SIGN_PKCS11_ENGINE \
+  QUORVEL_DIST_DIR="$out" QUORVEL_DIST_DIRTY_OK=1 QUORVEL_SIGN_PKCS11_MODULE="$module" \
+  QUORVEL_SIGN_PKCS11_KEY='pkcs11:token=vendor;object=release;type=private' QUORVEL_SIGN_CERT="$work/sign.pem" \
+  QUORVEL_SIGN_CAFILE="$work/ca.pem" QUORVEL_SIGN_PASSWORD_FILE=- "$src/packaging/dist.sh" >dist.log 2>&1 ||
+  fail "dist.sh through the token: $(tail -5 dist.log | tr '\n' '|')"
+
+version=$(sed -n 's/^release \([0-9.]*\) .*/\1/p' dist.log)
+want="SHA256SUMS SHA256SUMS.p7s TOOLS.txt quorvel-$version-x64.msi quorvel-$version.zip unsigned"
+[ "$(ls "$out" | tr '\n' ' ')" = "$want " ] || fail "the release folder holds: $(ls "$out" | tr '\n' ' ')"
+mkdir zip && unzip -q "$out/quorvel-$version.zip" -d zip || fail "no zip"
+leaf=$(openssl x509 -in sign.pem -outform DER | sha256sum | cut -c1-64)
+top=zip/quorvel-$version
+for file in "$out/quorvel-$version-x64.msi" "$top/quorvel.exe" "$top/c/x86/quorvel_client.dll" "$top/c/x64/quorvel_client.dll"; do
+  osslsigncode verify -CAfile ca.pem -ignore-crl -require-leaf-hash "SHA256:$leaf" -in "$file" >verify.log 2>&1 ||
+    fail "${file#"$work/"}: $(grep -i -m1 -E 'fail|error' verify.log)"
+done
+openssl cms -verify -binary -inform DER -in "$out/SHA256SUMS.p7s" -content "$out/SHA256SUMS" -purpose any \
+  -CAfile ca.pem -out /dev/null 2>/dev/null || fail "SHA256SUMS.p7s does not verify against the token's certificate"
+# The key on the token changes the signatures, never what went into them.
+if [ -f "$src/build/dist/unsigned/SHA256SUMS" ]; then
+  cmp -s "$out/unsigned/SHA256SUMS" "$src/build/dist/unsigned/SHA256SUMS" ||
+    fail "unsigned files differ from build/dist's: $(diff "$out/unsigned/SHA256SUMS" "$src/build/dist/unsigned/SHA256SUMS" | head -3 | tr '\n' '|')"
+fi
+echo "ok: signed through PKCS#11 (SoftHSM2), verified offline against the token's certificate"
