@@ -1,7 +1,9 @@
 // quorvel_client: starting quorvel.exe from a console, for either of its two jobs,
 // and reading back what happened. C++17, Win32 only, no other dependency; builds
 // for x86 and x86-64. Copy client/ into the console's tree, or link the static
-// library `quorvel_client` of this tree (and bcrypt).
+// library `quorvel_client` of this tree (and bcrypt): the built library serves
+// MinGW-w64 GCC consoles only, since this API carries libstdc++'s types; others
+// compile the sources or take the C interface (quorvel_client_c.h).
 //
 //   quorvel::client::Outcome o = quorvel::client::RunPropertySheet(helper, L"LDAP://CN=x,DC=example,DC=com");
 //   if (o.result == quorvel::client::Result::Changed) Refresh();
