@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # install_e2e.sh BUILD_DIR SLAPD_DIR DIST_DIR NEXT_DIR: the release as an administrator
-# and a console meet it. The signatures and checksums are checked, the MSI is installed
-# silently into the test prefix, a console finds the installed helper on its own, a
-# newer package replaces it, and uninstalling leaves nothing of ours behind.
+# and a console meet it. The signatures, checksums, notices and tables are checked, the
+# MSI is installed silently into the test prefix, a console finds the installed helper
+# on its own, and uninstalling leaves nothing of ours behind. Then the upgrade test's
+# pair (NEXT_DIR, a product of its own): the newer replaces the older, never the reverse.
 set -uo pipefail
 build=$1; slapd_dir=$2; dist=$3; next_dir=$4
 here=$(cd "$(dirname "$0")" && pwd)
