@@ -262,8 +262,9 @@ stage=$dist/stage/quorvel-$version
 layout "$signed" "$stage"
 archive "$stage" "$dist/$zip_name" signed
 rm -rf "$dist/stage" "$dist/signed" "$dist/unsigned/stage"
-# The tools that made these bytes: another version of one of them may make others.
+# The time and the tools that made these bytes: another version of one of them may make others.
 {
+  echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
   cmake --version | head -1
   echo "wixl $(wixl --version)"
   zip -v | sed -n 2p | sed 's/^ *//'
