@@ -150,7 +150,7 @@ test_certificate() {  # DIR
   verify_args=(-CAfile "$signing/test-ca.pem")
   cms_signer=$signing/test-sign.pem cms_key=$signing/test-sign.key cms_trust=(-CAfile "$signing/test-ca.pem")
   echo "TEST SIGNATURE: no vendor key given; signed with a throwaway test certificate made for this"
-  echo "  build (trusted by nobody; its CA is $signing/test-ca.pem). The names say TEST: do not ship these."
+  echo "  build (trusted by nobody; its CA is $signing/test-ca.pem). Their names say so: do not ship these."
 }
 sign() {  # IN OUT
   osslsigncode sign "${sign_args[@]}" -h sha256 -n Quorvel -time "$SOURCE_DATE_EPOCH" \
@@ -262,8 +262,9 @@ stage=$dist/stage/quorvel-$version
 layout "$signed" "$stage"
 archive "$stage" "$dist/$zip_name" signed
 rm -rf "$dist/stage" "$dist/signed" "$dist/unsigned/stage"
-# The tools that made these bytes: another version of one of them may make others.
+# The time and the tools that made these bytes: another version of one of them may make others.
 {
+  echo "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
   cmake --version | head -1
   echo "wixl $(wixl --version)"
   zip -v | sed -n 2p | sed 's/^ *//'

@@ -6,13 +6,9 @@
 
 int main(void) {
   DWORD major = 0, minor = 0, patch = 0;
-  LPWSTR path = NULL, reason = NULL;
   QUORVEL_OUTCOME outcome = {sizeof(QUORVEL_OUTCOME), 0, 0, NULL, NULL, NULL, NULL};
   if (FAILED(QuorvelGetVersion(&major, &minor, &patch))) return 1;
   printf("c version: %lu.%lu.%lu\n", (unsigned long)major, (unsigned long)minor, (unsigned long)patch);
-  printf("c located: %s\n", QuorvelLocate(&path, &reason) == S_OK ? "yes" : "no");
-  QuorvelFree(path);
-  QuorvelFree(reason);
   QuorvelRunCreateWizard(L"C:\\quorvel.exe", L"OU=a|b,DC=example,DC=com", QUORVEL_USER, &outcome);
   printf("c outcome: %d 0x%08lX\n", outcome.result, (unsigned long)outcome.code);
   QuorvelFreeOutcome(&outcome);

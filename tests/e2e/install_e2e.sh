@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # install_e2e.sh BUILD_DIR SLAPD_DIR DIST_DIR NEXT_DIR: the release as an administrator
-# and a console meet it. The signatures and checksums are checked, the MSI is installed
-# silently into the test prefix, a console finds the installed helper on its own, a
-# newer package replaces it, and uninstalling leaves nothing of ours behind.
+# and a console meet it. The signatures, checksums, notices and tables are checked, the
+# MSI is installed silently into the test prefix, a console finds the installed helper
+# on its own, and uninstalling leaves nothing of ours behind. Then the upgrade test's
+# pair (NEXT_DIR, a product of its own): the newer replaces the older, never the reverse.
 set -uo pipefail
 build=$1; slapd_dir=$2; dist=$3; next_dir=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -78,11 +79,9 @@ for file in "$msi" "$top/quorvel.exe" "$top/c/x86/quorvel_client.dll" "$top/c/x6
   verify "$file" "${trust[@]}"
 done
 for file in "$base" "$newer"; do verify "$file" "${test_trust[@]}"; done
-# A test signature never carries a release's name; the upgrade test's packages never a CA but their own.
+# A test signature never carries a release's name.
 [[ "$msi" != *-TEST.msi ]] || [ -z "$(ls "$dist"/quorvel-*-x64.msi "$dist"/quorvel-"$version".zip 2>/dev/null)" ] ||
   problem="$problem; release-named files beside a test signature"
-osslsigncode verify "${trust[@]}" -in "$base" >/dev/null 2>&1 && [[ "$msi" != *-TEST.msi ]] &&
-  problem="$problem; the upgrade test's package verifies as the vendor's"
 report "signatures (6 files, offline)"
 
 # The notices the statically linked runtimes require travel in every package.
@@ -101,7 +100,7 @@ report notices
 
 # The tables wixl leaves short: quorvel.exe's version (else a minor upgrade keeps the
 # old file) and Add/Remove Programs' icon and link.
-table() { msiinfo export "$msi" "$1" 2>/dev/null | tr -d '\r' | awk -F'\t' -v key="$2" '$1 == key'; }
+table() { (cd "$unpacked" && msiinfo export "$msi" "$1" 2>/dev/null) | tr -d '\r' | awk -F'\t' -v key="$2" '$1 == key'; }
 [ "$(table File quorvel.exe | cut -f5,6)" = "$version.0	1033" ] ||
   problem="$problem; quorvel.exe's File row: $(table File quorvel.exe)"
 [ -z "$(table MsiFileHash quorvel.exe)" ] || problem="$problem; a versioned quorvel.exe keeps its MsiFileHash row"

@@ -1,30 +1,28 @@
 #!/usr/bin/env bash
 # token_dist.sh SOURCE WORK: the release signed as vendors sign today, the key on a
-# token. A SoftHSM2 token gets a throwaway key, its certificate from a CA whose CRL can
-# never be fetched; dist.sh signs through PKCS#11 with the PIN on standard input. Every
-# signed file must verify against that certificate alone, the release folder must hold
-# the release only, and the unsigned files must be those of build/dist.
+# token. After make dist, its test key and certificate (whose CRL can never be fetched)
+# go into a SoftHSM2 token; dist.sh signs through PKCS#11 with the PIN on standard
+# input. Every signed file must verify against that certificate alone, the release
+# folder must hold the release only, and the unsigned files must be those of build/dist.
 set -uo pipefail
 src=$1; work=$2
 fail() { echo "FAILED: $*"; exit 1; }
 module=$(ls /usr/lib/softhsm/libsofthsm2.so /usr/lib/*/softhsm/libsofthsm2.so 2>/dev/null | head -1)
 [ -n "$module" ] || fail "no SoftHSM2 module: Debian's softhsm2 and libengine-pkcs11-openssl"
+signing=$src/build/dist/signing
+[ -f "$signing/test-sign.key" ] || fail "no test-signed release in $src/build/dist (make dist)"
 rm -rf "$work"; mkdir -p "$work/tokens"; cd "$work" || exit 1
 export SOFTHSM2_CONF=$work/softhsm2.conf
 printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
 softhsm2-util --init-token --free --label vendor --pin 2468 --so-pin 13579 >/dev/null || fail "no token"
-openssl req -x509 -newkey rsa:3072 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Token test CA" \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
-openssl req -new -newkey rsa:3072 -nodes -keyout sign.key -out sign.csr -subj "/CN=Token test vendor" 2>/dev/null
-printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n%s\n' \
-  'crlDistributionPoints=URI:http://crl.invalid/vendor.crl' >sign.ext
-openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -set_serial 0x5151 -days 2 -extfile sign.ext \
-  -out sign.pem 2>/dev/null
-openssl pkcs8 -topk8 -nocrypt -in sign.key -out sign.p8
+openssl pkcs8 -topk8 -nocrypt -in "$signing/test-sign.key" -out sign.p8
 softhsm2-util --import sign.p8 --token vendor --label release --id 51 --pin 2468 >/dev/null || fail "no key on the token"
-rm -f ca.key sign.key sign.p8
+rm -f sign.p8
+cp "$signing/test-sign.pem" sign.pem; cp "$signing/test-ca.pem" ca.pem
 
 out=$work/dist
+# build/dist's time, even when a commit came since.
+eval "export $(grep -m1 '^SOURCE_DATE_EPOCH=[0-9]*$' "$src/build/dist/TOOLS.txt")"
 echo 2468 | env -u QUORVEL_SIGN_PFX -u QUORVEL_SIGN_CRLFILE -u QUORVEL_SIGN_TS -u QUORVEL_SIGN_PKCS11_ENGINE \
   QUORVEL_DIST_DIR="$out" QUORVEL_DIST_DIRTY_OK=1 QUORVEL_SIGN_PKCS11_MODULE="$module" \
   QUORVEL_SIGN_PKCS11_KEY='pkcs11:token=vendor;object=release;type=private' QUORVEL_SIGN_CERT="$work/sign.pem" \
