@@ -79,7 +79,7 @@ fill() {  # SHOT CLASS NAME ACCOUNT [KEY]: without KEY the wizard is left filled
   xdotool type --delay 20 "$3"
   xdotool key Tab
   xdotool type --delay 20 "$4"
-  shot "wizard-$1"
+  sleep 0.3; import -window root "$shots/wizard-$1.png" 2>/dev/null
   [ -z "${5:-}" ] || xdotool key "$5"
 }
 wizard_gone() { wait_until 20 "" none_named "^New Object - $1\$"; }  # CLASS: its wizard has closed
@@ -241,7 +241,7 @@ orphan() {
   xdotool windowfocus --sync "$awin" 2>/dev/null || true
   xdotool mousemove --window "$awin" 230 43 click 1; sleep 0.3  # activates it (see answer)
   xdotool type --delay 20 ORPHANPC; xdotool key Tab; xdotool type --delay 20 'ORPHANPC$'
-  shot wizard-orphan
+  import -window root "$shots/wizard-orphan.png" 2>/dev/null
   xdotool key Return
   wizard_gone computer || problem="$problem; A's wizard did not close"
   answer '^Another helper$' 10 10 Return || answer '^Another helper$' 10 10 Return ||
