@@ -8,17 +8,16 @@
 
 #include <objbase.h>
 
+#include "client_rules.h"
+
 #include <cstddef>
 #include <utility>
 
 namespace quorvel::client {
 
-// Win32's own spelling: codes above 0xFFFF are masked, 0 stays 0.
-inline HRESULT FromWin32(DWORD error) noexcept { return HRESULT_FROM_WIN32(error); }
-// A call that failed and left no last error did not succeed: E_FAIL then.
+// The last error of a call that failed, as an HRESULT (rules::HResultOfFailedCall).
 inline HRESULT LastErrorOfFailedCall() noexcept {
-  const DWORD error = ::GetLastError();
-  return error == 0 ? E_FAIL : FromWin32(error);
+  return static_cast<HRESULT>(rules::HResultOfFailedCall(::GetLastError()));
 }
 
 // Runs `release` with the thread's last error kept as it was.

@@ -48,6 +48,16 @@ struct Reading {
 Reading ReadSheetExit(std::uint32_t exitCode);
 Reading ReadWizardExit(std::uint32_t exitCode);
 
+// HRESULT_FROM_WIN32's meaning (codes above 0xFFFF masked, an HRESULT passes), with
+// one deliberate exception: a call that failed yet left a last error of 0 did not
+// succeed, so E_FAIL.
+constexpr std::uint32_t HResultOfFailedCall(std::uint32_t win32Error) {
+  if (win32Error == 0) return 0x80004005u;
+  return (win32Error & 0x80000000u) != 0 ? win32Error : (win32Error & 0xFFFFu) | 0x80070000u;
+}
+static_assert(HResultOfFailedCall(0) == 0x80004005u && HResultOfFailedCall(5) == 0x80070005u &&
+              HResultOfFailedCall(0x100005u) == 0x80070005u && HResultOfFailedCall(0x80004002u) == 0x80004002u);
+
 // "0x8007203A": upper-case hex digits, eight unless another count is asked for.
 std::u16string Hex(std::uint32_t value, int digits = 8);
 // Whether two texts are equal with A-Z and a-z taken as one, as Windows compares

@@ -23,10 +23,7 @@ std::u16string MachineName(std::uint32_t machine) {
   }
 }
 
-// HRESULT_FROM_WIN32, kept here so that these rules need no Windows header.
-std::u16string ErrorText(std::uint32_t win32Error) {
-  return Hex(win32Error == 0 ? 0x80004005u : (win32Error & 0xFFFFu) | 0x80070000u);
-}
+std::u16string ErrorText(std::uint32_t win32Error) { return Hex(rules::HResultOfFailedCall(win32Error)); }
 
 constexpr std::uint32_t kFileNotFound = 2, kPathNotFound = 3;
 
