@@ -1,6 +1,7 @@
 // The client's promises that hold whatever the helper does: a failed start leaves
 // the run empty, the blocking calls offer each message to the caller's filter, and
-// the C interface's take leaves everything with the caller when it fails.
+// the C interface's take leaves everything with the caller when it fails, and an
+// outcome whose post fails for a while (a full queue) still arrives.
 #include "quorvel_client.h"
 #include "quorvel_client_c.h"
 
@@ -11,8 +12,11 @@
 #endif
 static_assert(sizeof(&::CommandLineToArgvW) > 0, "<windows.h> without WIN32_LEAN_AND_MEAN declares it");
 
+#include "support/win/import_hook.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -50,6 +54,42 @@ TEST(ClientStart, AFailedStartLeavesTheRunEmpty) {
   EXPECT_EQ(qc::StartCreateWizard(::GetDesktopWindow(), WM_APP, L"C:\\q.exe", L"OU=a", qc::ObjectType::User, run),
             E_HANDLE);
   EXPECT_FALSE(run);
+}
+
+std::atomic<int> g_postsToFail{0};
+decltype(&::PostMessageW) g_realPost = nullptr;
+BOOL WINAPI FailingPost(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (g_postsToFail.fetch_sub(1) > 0) {
+    ::SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+  }
+  return g_realPost(window, message, wParam, lParam);
+}
+
+TEST(ClientStart, AnOutcomeWhosePostFailsForAWhileStillArrives) {
+  const char* driver = std::getenv("QVCLIENT_DRIVER");
+  ASSERT_NE(driver, nullptr);
+  const std::wstring helper(driver, driver + std::char_traits<char>::length(driver));
+  ::SetEnvironmentVariableW(L"QVCLIENT_HELPER_SLEEP", nullptr);
+  g_realPost = reinterpret_cast<decltype(g_realPost)>(quorvel::test::ImportedAddress(L"user32.dll", "PostMessageW"));
+  const quorvel::test::ScopedImportHook hook(reinterpret_cast<const void*>(g_realPost),
+                                             reinterpret_cast<const void*>(&FailingPost));
+  ASSERT_GT(hook.patched(), 0);
+  const HWND window = MessageWindow();
+  g_postsToFail = 5;
+  qc::Run run;
+  ASSERT_EQ(qc::StartCreateWizard(window, WM_APP + 3, helper, L"OU=a", qc::ObjectType::User, run), S_OK);
+  MSG msg{};
+  for (int wait = 0; wait < 200 && !::PeekMessageW(&msg, window, WM_APP + 3, WM_APP + 3, PM_REMOVE); ++wait) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+  }
+  EXPECT_LT(g_postsToFail.load(), 0);  // every failure was met, then a post went through
+  ASSERT_EQ(msg.message, static_cast<UINT>(WM_APP + 3));
+  EXPECT_EQ(msg.wParam, run.Id());
+  const auto outcome = qc::TakeOutcome(msg.lParam);
+  ASSERT_NE(outcome, nullptr);
+  EXPECT_EQ(outcome->result, qc::Result::CreatedNamesUnknown);
+  ::DestroyWindow(window);
 }
 
 TEST(ClientCInterface, AFailedTakeLeavesTheOutcomeAndItsOwnershipWithTheCaller) {
