@@ -1,7 +1,8 @@
 // The client's promises that hold whatever the helper does: a failed start leaves
 // the run empty, the blocking calls offer each message to the caller's filter, and
 // the C interface's take leaves everything with the caller when it fails, and an
-// outcome whose post fails for a while (a full queue) still arrives.
+// outcome whose post fails for a while (a full queue) or whose failed start cannot
+// be described for want of memory still arrives.
 #include "quorvel_client.h"
 #include "quorvel_client_c.h"
 
@@ -20,8 +21,24 @@ static_assert(sizeof(&::CommandLineToArgvW) > 0, "<windows.h> without WIN32_LEAN
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
 #include <vector>
+
+// One allocation of this thread's can be made to fail.
+thread_local bool g_failNextNew = false;
+void* operator new(std::size_t bytes) {
+  void* block = g_failNextNew ? nullptr : std::malloc(bytes ? bytes : 1);
+  g_failNextNew = false;
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+// GCC takes the replacement's free() for one of a block from the default operator new.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -92,6 +109,33 @@ TEST(ClientStart, AnOutcomeWhosePostFailsForAWhileStillArrives) {
   ::DestroyWindow(window);
 }
 
+BOOL WINAPI FailingStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
+                         LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+  g_failNextNew = true;  // the failure's reason
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  return FALSE;
+}
+
+// The run's thread waits suspended for the start: the start's report running out
+// of memory must still let it go on to post.
+TEST(ClientStart, AFailedStartWhoseReportRunsOutOfMemoryIsStillPosted) {
+  const quorvel::test::ScopedImportHook hook(quorvel::test::ImportedAddress(L"kernel32.dll", "CreateProcessW"),
+                                             reinterpret_cast<const void*>(&FailingStart));
+  ASSERT_GT(hook.patched(), 0);
+  const HWND window = MessageWindow();
+  qc::Run run;
+  ASSERT_EQ(qc::StartCreateWizard(window, WM_APP + 4, L"C:\\q.exe", L"OU=a", qc::ObjectType::User, run), S_OK);
+  MSG msg{};
+  for (int wait = 0; wait < 200 && !::PeekMessageW(&msg, window, WM_APP + 4, WM_APP + 4, PM_REMOVE); ++wait) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
+  }
+  ASSERT_EQ(msg.message, static_cast<UINT>(WM_APP + 4));
+  const auto outcome = qc::TakeOutcome(msg.lParam);
+  ASSERT_NE(outcome, nullptr);
+  EXPECT_EQ(outcome->code, E_OUTOFMEMORY);
+  ::DestroyWindow(window);
+}
+
 TEST(ClientCInterface, AFailedTakeLeavesTheOutcomeAndItsOwnershipWithTheCaller) {
   const char* path = std::getenv("QVCLIENT_DLL");
   ASSERT_NE(path, nullptr);
@@ -110,7 +154,8 @@ TEST(ClientCInterface, AFailedTakeLeavesTheOutcomeAndItsOwnershipWithTheCaller) 
   MSG msg{};
   ASSERT_TRUE(::PeekMessageW(&msg, window, WM_APP + 7, WM_APP + 7, PM_REMOVE));
   const QUORVEL_OUTCOME untouched{sizeof(QUORVEL_OUTCOME) - 1, -5, E_NOTIMPL, nullptr, nullptr, nullptr, nullptr};
-  QUORVEL_OUTCOME outcome = untouched;
+  QUORVEL_OUTCOME outcome;  // byte for byte, padding too, for the comparisons below
+  std::memcpy(&outcome, &untouched, sizeof outcome);
   // Each failure once more: a freed lParam would be freed twice by the next row.
   const struct {
     int line;
