@@ -3,7 +3,7 @@
 // whether it belongs to this run. Text is UTF-16; the Win32 side converts at its boundary.
 #pragma once
 
-#include "quorvel_client.h"
+#include "quorvel_client_types.h"
 
 #include <cstddef>
 #include <cstdint>
