@@ -105,14 +105,17 @@ DWORD WINAPI ResumeUntilPosted(HANDLE thread) {
   return count;
 }
 
-// Locks of a block and opens of the clipboard not yet undone; each lock can fail the
-// copy that follows it, which is the record's.
+// Where the run's thread runs out of memory: copying the record, which follows each
+// lock, or reading the exit status, which follows the exit code.
+enum class OutOfMemory { Never, InTheCopy, AfterTheExit };
+std::atomic<OutOfMemory> g_outOfMemory{OutOfMemory::Never};
+
+// Locks of a block and opens of the clipboard not yet undone.
 std::atomic<int> g_held{0};
-std::atomic<bool> g_failTheCopy{false};
 LPVOID WINAPI CountedLock(HGLOBAL block) {
   static const auto real = Real<decltype(&::GlobalLock)>(L"kernel32.dll", "GlobalLock");
   void* bytes = real(block);
-  if (bytes) ++g_held, g_failNextNew = g_failTheCopy;
+  if (bytes) ++g_held, g_failNextNew = g_outOfMemory == OutOfMemory::InTheCopy;
   return bytes;
 }
 BOOL WINAPI CountedUnlock(HGLOBAL block) {
@@ -132,6 +135,21 @@ BOOL WINAPI CountedClose() {
   return real();
 }
 
+// quorvel.exe's handle, as the run's thread asks for its exit code, and its closes.
+std::atomic<HANDLE> g_process{nullptr};
+std::atomic<int> g_processCloses{0};
+BOOL WINAPI ExitCodeOf(HANDLE process, LPDWORD code) {
+  static const auto real = Real<decltype(&::GetExitCodeProcess)>(L"kernel32.dll", "GetExitCodeProcess");
+  g_process = process;
+  g_failNextNew = g_outOfMemory == OutOfMemory::AfterTheExit;
+  return real(process, code);
+}
+BOOL WINAPI CountedCloseHandle(HANDLE handle) {
+  static const auto real = Real<decltype(&::CloseHandle)>(L"kernel32.dll", "CloseHandle");
+  if (handle && handle == g_process) ++g_processCloses;
+  return real(handle);
+}
+
 BOOL WINAPI FailingStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR,
                          LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
   g_failNextNew = true;  // the failure's reason
@@ -149,7 +167,8 @@ HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LP
 // A refusal and a run without a thread post from the caller's thread, the others
 // from the run's thread, which ResumeUntilPosted lets post before the start returns.
 // No look at the record, even one whose copy runs out of memory, leaves its block
-// locked or the clipboard open.
+// locked or the clipboard open, and quorvel.exe's handle is closed once, even when
+// the run's thread runs out of memory.
 TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
   const char* driver = std::getenv("QVCLIENT_DRIVER");
   ASSERT_NE(driver, nullptr);
@@ -162,7 +181,9 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
       {ImportedAddress(L"kernel32.dll", "GlobalLock"), Address(&CountedLock)},
       {ImportedAddress(L"kernel32.dll", "GlobalUnlock"), Address(&CountedUnlock)},
       {ImportedAddress(L"user32.dll", "OpenClipboard"), Address(&CountedOpen)},
-      {ImportedAddress(L"user32.dll", "CloseClipboard"), Address(&CountedClose)}};
+      {ImportedAddress(L"user32.dll", "CloseClipboard"), Address(&CountedClose)},
+      {ImportedAddress(L"kernel32.dll", "GetExitCodeProcess"), Address(&ExitCodeOf)},
+      {ImportedAddress(L"kernel32.dll", "CloseHandle"), Address(&CountedCloseHandle)}};
   for (const auto& hook : hooks) ASSERT_GT(hook.patched(), 0);
   g_posted = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
   const HWND window = MessageWindow();
@@ -173,22 +194,26 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
     const wchar_t* helper;   // null: the driver, as another helper
     const wchar_t* publish;  // what that helper publishes
     int postsToFail;         // a full queue
-    bool failTheCopy;
+    OutOfMemory outOfMemory;
     qc::Result result;
     HRESULT code;
     const wchar_t* reason;
   } rows[] = {
-      {__LINE__, nullptr, nullptr, L"quorvel.exe", nullptr, 0, false, qc::Result::Refused, E_INVALIDARG,
-       L"not absolute"},
-      {__LINE__, "CreateThread", Address(&NoThread), L"C:\\q.exe", nullptr, 0, false, qc::Result::Error,
-       HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), L"thread"},
+      {__LINE__, nullptr, nullptr, L"quorvel.exe", nullptr, 0, OutOfMemory::Never, qc::Result::Refused,
+       E_INVALIDARG, L"not absolute"},
+      {__LINE__, "CreateThread", Address(&NoThread), L"C:\\q.exe", nullptr, 0, OutOfMemory::Never,
+       qc::Result::Error, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY), L"thread"},
       // The suspended thread still goes on when the start's report runs out of memory.
-      {__LINE__, "CreateProcessW", Address(&FailingStart), L"C:\\q.exe", nullptr, 0, false, qc::Result::Error,
-       E_OUTOFMEMORY, L"memory"},
-      {__LINE__, nullptr, nullptr, nullptr, nullptr, 5, false, qc::Result::CreatedNamesUnknown, S_OK, L"unknown"},
-      {__LINE__, nullptr, nullptr, nullptr, L"foreign", 0, true, qc::Result::CreatedNamesUnknown, S_OK,
-       L"0x8007000E"},
+      {__LINE__, "CreateProcessW", Address(&FailingStart), L"C:\\q.exe", nullptr, 0, OutOfMemory::Never,
+       qc::Result::Error, E_OUTOFMEMORY, L"memory"},
+      {__LINE__, nullptr, nullptr, nullptr, nullptr, 5, OutOfMemory::Never, qc::Result::CreatedNamesUnknown, S_OK,
+       L"unknown"},
+      {__LINE__, nullptr, nullptr, nullptr, L"foreign", 0, OutOfMemory::InTheCopy, qc::Result::CreatedNamesUnknown,
+       S_OK, L"0x8007000E"},
+      {__LINE__, nullptr, nullptr, nullptr, nullptr, 0, OutOfMemory::AfterTheExit, qc::Result::Error, E_OUTOFMEMORY,
+       L"memory"},
   };
+
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
     const quorvel::test::ScopedImportHook hook(row.replaced ? ImportedAddress(L"kernel32.dll", row.replaced) : nullptr,
@@ -196,8 +221,9 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
     ASSERT_TRUE(!row.replaced || hook.patched() > 0);
     ::SetEnvironmentVariableW(L"QVCLIENT_HELPER_PUBLISH", row.publish);
     g_postsToFail = row.postsToFail;
-    g_failTheCopy = row.failTheCopy;
-    g_postsAhead = g_held = 0;
+    g_outOfMemory = row.outOfMemory;
+    g_postsAhead = g_held = g_processCloses = 0;
+    g_process = nullptr;
     ::ResetEvent(g_posted);
     qc::Run run;
     g_run = &run;
@@ -211,6 +237,7 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
     EXPECT_LT(g_postsToFail.load(), 0);  // every failure was met, then a post went through
     EXPECT_EQ(g_postsAhead.load(), 0) << "posts tried before the run held its id";
     EXPECT_EQ(g_held.load(), 0) << "locks and opens left";
+    EXPECT_EQ(g_processCloses.load(), g_process ? 1 : 0);
     ASSERT_EQ(msg.message, static_cast<UINT>(WM_APP + 3));
     EXPECT_EQ(msg.wParam, run.Id());
     const auto outcome = qc::TakeOutcome(msg.lParam);
