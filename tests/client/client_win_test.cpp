@@ -1,8 +1,9 @@
 // The client's promises that hold whatever the helper does: a failed start leaves
 // the run empty, the blocking calls offer each message to the caller's filter, the
 // C interface's take leaves everything with the caller when it fails, and every
-// outcome (a refusal, a start without thread, memory or a free queue, a record whose
-// copy runs out of memory) arrives once its run holds its id, leaving nothing locked.
+// outcome (a refusal, a start without a thread, a report or a run short of memory,
+// a full queue) arrives once its run holds its id, leaving no lock, open clipboard
+// or process handle behind.
 #include "quorvel_client.h"
 #include "quorvel_client_c.h"
 
@@ -213,7 +214,6 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
       {__LINE__, nullptr, nullptr, nullptr, nullptr, 0, OutOfMemory::AfterTheExit, qc::Result::Error, E_OUTOFMEMORY,
        L"memory"},
   };
-
   for (const auto& row : rows) {
     SCOPED_TRACE(row.line);
     const quorvel::test::ScopedImportHook hook(row.replaced ? ImportedAddress(L"kernel32.dll", row.replaced) : nullptr,
