@@ -125,15 +125,30 @@ int wmain(int argc, wchar_t** argv) {
   ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY, 0);
 
   // The client given the helper's path in the 64-bit System32, as a 64-bit console would
-  // spell it: it reaches it through Sysnative, not the SysWOW64 this process would see.
-  const qc::Outcome viaSystem32 = qc::RunCreateWizard(inSystem32, argv[1], qc::ObjectType::User);
-  Expect(L"client, helper at system32\\quorvel.exe: it runs and reports the missing container",
-         viaSystem32.result == qc::Result::Failed && viaSystem32.code == static_cast<HRESULT>(0x80072030),
-         Describe(viaSystem32));
-  const qc::Outcome viaSysnative = qc::RunCreateWizard(inSysnative, argv[1], qc::ObjectType::User);
-  Expect(L"client, helper at Sysnative\\quorvel.exe: it runs and reports the missing container",
-         viaSysnative.result == qc::Result::Failed && viaSysnative.code == static_cast<HRESULT>(0x80072030),
-         Describe(viaSysnative));
+  // spell it: it reaches it through Sysnative, not the SysWOW64 this process would see,
+  // in every spelling that names that folder.
+  std::wstring slashed = inSystem32, lowered = windows;
+  for (auto& c : slashed) c = c == L'\\' ? L'/' : c;
+  for (auto& c : lowered) c = static_cast<wchar_t>(::towlower(c));
+  const struct {
+    const wchar_t* what;
+    std::wstring path;
+  } spellings[] = {
+      {L"system32\\quorvel.exe", inSystem32},
+      {L"Sysnative\\quorvel.exe", inSysnative},
+      {L"system32/quorvel.exe, forward slashes", slashed},
+      {L"system32\\..\\System32\\quorvel.exe", std::wstring(system) + L"\\..\\System32\\quorvel.exe"},
+      {L"c:\\windows\\SYSTEM32\\quorvel.exe, mixed case", lowered + L"\\SYSTEM32\\quorvel.exe"},
+      // A literal path, which GetFullPathNameW leaves as it is.
+      {L"\\\\?\\...\\system32\\quorvel.exe", L"\\\\?\\" + inSystem32},
+  };
+  for (const auto& spelling : spellings) {
+    const qc::Outcome outcome = qc::RunCreateWizard(spelling.path, argv[1], qc::ObjectType::User);
+    const std::wstring what =
+        L"client, helper at " + std::wstring(spelling.what) + L": it runs and reports the missing container";
+    Expect(what.c_str(), outcome.result == qc::Result::Failed && outcome.code == static_cast<HRESULT>(0x80072030),
+           spelling.path + L": " + Describe(outcome));
+  }
   std::printf("%d failed\n", failures);
   return failures ? 1 : 0;
 }
