@@ -241,6 +241,7 @@ TEST(ClientStart, EveryOutcomeArrivesOnceItsRunHoldsItsId) {
     ASSERT_EQ(msg.message, static_cast<UINT>(WM_APP + 3));
     EXPECT_EQ(msg.wParam, run.Id());
     const auto outcome = qc::TakeOutcome(msg.lParam);
+    ASSERT_NE(outcome, nullptr);
     EXPECT_EQ(outcome->result, row.result);
     EXPECT_EQ(outcome->code, row.code);
     EXPECT_NE(outcome->reason.find(row.reason), std::wstring::npos) << outcome->reason;
