@@ -212,14 +212,6 @@ TEST_F(SheetTest, NoSheetWithoutPagesAndUnshownPagesDestroyedOnce) {
   EXPECT_EQ(sales_.refs().outstanding(), 0);
 }
 
-std::vector<std::uint8_t> Read(HGLOBAL block) {
-  std::vector<std::uint8_t> out(::GlobalSize(block));
-  const void* p = ::GlobalLock(block);
-  if (p) std::memcpy(out.data(), p, out.size());
-  ::GlobalUnlock(block);
-  return out;
-}
-
 TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
   // An ADsPath of 20 code units and the class user: 36 + 42 + 10 bytes.
   FakeADs user(L"CN=a", L"user", L"LDAP://CN=a,DC=bcdef");
@@ -240,7 +232,7 @@ TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
   const std::wstring_view cls = L"user";
   for (std::size_t i = 0; i < cls.size(); ++i) expected[78 + 2 * i] = static_cast<std::uint8_t>(cls[i]);
   // GlobalSize may round up; the block's first 88 bytes are the rendering.
-  std::vector<std::uint8_t> got = Read(medium.hGlobal);
+  std::vector<std::uint8_t> got = BlockBytes(medium.hGlobal);
   ASSERT_GE(got.size(), 88u);
   got.resize(88);
   EXPECT_EQ(test::HexDump(got), test::HexDump(expected));
