@@ -2,55 +2,37 @@
 #pragma once
 
 #include "platform/automation.h"
+#include "platform/unique_resource.h"
 
 #include <string_view>
-#include <utility>
 
 namespace quorvel {
+
+namespace detail {
+inline void FreeBstr(BSTR b) { ::SysFreeString(b); }
+}  // namespace detail
 
 // Owns one BSTR. Made from text it allocates a copy of its own (null when memory
 // runs out: callers check). An existing BSTR is adopted only explicitly, through
 // Attach or reset: a constructor never takes over a string it did not make.
-class UniqueBstr {
+class UniqueBstr : public UniqueResource<BSTR, detail::FreeBstr> {
  public:
   UniqueBstr() = default;
   explicit UniqueBstr(std::u16string_view text)
-      : b_(::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()))) {}
-  UniqueBstr(UniqueBstr&& other) noexcept : b_(other.release()) {}
-  UniqueBstr& operator=(UniqueBstr&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueBstr(const UniqueBstr&) = delete;
-  UniqueBstr& operator=(const UniqueBstr&) = delete;
-  ~UniqueBstr() { reset(); }
+      : UniqueResource(::SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                                           static_cast<UINT>(text.size()))) {}
 
   static UniqueBstr Attach(BSTR b) {
     UniqueBstr owner;
-    owner.b_ = b;
+    owner.reset(b);
     return owner;
   }
 
-  BSTR get() const { return b_; }
-  explicit operator bool() const { return b_ != nullptr; }
-  [[nodiscard]] BSTR release() { return std::exchange(b_, nullptr); }
-  // Adopts `b`; handing back the string already held keeps it.
-  void reset(BSTR b = nullptr) {
-    if (BSTR old = std::exchange(b_, b); old != b) ::SysFreeString(old);
-  }
-  // Frees what is held, then hands out the address for an out parameter.
-  BSTR* put() {
-    reset();
-    return &b_;
-  }
   // Every code unit the string holds, zeros inside it included.
   std::u16string_view view() const {
-    return b_ ? std::u16string_view(reinterpret_cast<const char16_t*>(b_), ::SysStringLen(b_))
-              : std::u16string_view();
+    return get() ? std::u16string_view(reinterpret_cast<const char16_t*>(get()), ::SysStringLen(get()))
+                 : std::u16string_view();
   }
-
- private:
-  BSTR b_ = nullptr;
 };
 
 // Owns one VARIANT by containment. reset() and the destructor clear it; release()

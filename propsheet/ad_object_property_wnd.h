@@ -24,9 +24,8 @@ class CADObjectPropertyWnd final : public IDataObject {
   HRESULT SetObject(const wchar_t* adsPath);
   void Run();
   int ChangedFlag() const { return changed_; }
-  // The last hidden window made, kept after Run has destroyed it so that a test
-  // can ask whether it is gone.
-  HWND HiddenWindow() const { return lastHidden_; }
+  // The window the pages report to, while Run shows the sheet.
+  HWND HiddenWindow() const { return hidden_.get(); }
   HINSTANCE Instance() const { return instance_; }
 
   static constexpr wchar_t kWindowClassName[] = L"CPropSheetHostHiddenWindowClass";
@@ -61,7 +60,6 @@ class CADObjectPropertyWnd final : public IDataObject {
 
   HWND parent_;
   UniqueHwnd hidden_;
-  HWND lastHidden_ = nullptr;
   LONG refs_ = 0;
   ComPtr<IADs> object_;
   CLIPFORMAT propSheetCfgFormat_;

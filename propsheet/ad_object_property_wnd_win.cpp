@@ -64,7 +64,6 @@ HWND CADObjectPropertyWnd::CreateHiddenWindow() {
     if (!::RegisterClassW(&wc)) return nullptr;
   }
   hidden_.reset(::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance_, this));
-  lastHidden_ = hidden_.get();
   return hidden_.get();
 }
 

@@ -1,5 +1,6 @@
 #include "util/variant_convert.h"
 
+#include "platform/automation_owners.h"
 #include "util/variant_text.h"
 
 #include <cmath>
@@ -260,29 +261,27 @@ HRESULT GetArrayElement(SAFEARRAY* array, LONG index, VARIANT& out) {
 void PutArrayElement(SAFEARRAY* array, LONG index, const VARIANT& element) {
   VARTYPE array_type = VT_EMPTY;
   if (FAILED(SafeArrayGetVartype(array, &array_type)) || SafeArrayGetDim(array) != 1) return;
-  VARIANT value;
-  VariantInit(&value);
   if (array_type == VT_VARIANT) {
     SafeArrayPutElement(array, &index, const_cast<VARIANT*>(&element));
     return;
   }
   // A value of another type would be stored as the bytes of its own; convert it.
-  if (FAILED(VariantChangeType(&value, const_cast<VARIANT*>(&element), 0, array_type))) return;
+  UniqueVariant value;
+  if (FAILED(VariantChangeType(value.get(), const_cast<VARIANT*>(&element), 0, array_type))) return;
   switch (array_type) {
     case VT_BSTR:
-      SafeArrayPutElement(array, &index, V_BSTR(&value));
+      SafeArrayPutElement(array, &index, V_BSTR(value.get()));
       break;
     case VT_DISPATCH: case VT_UNKNOWN:
-      SafeArrayPutElement(array, &index, V_UNKNOWN(&value));
+      SafeArrayPutElement(array, &index, V_UNKNOWN(value.get()));
       break;
     case VT_DECIMAL:
-      SafeArrayPutElement(array, &index, &V_DECIMAL(&value));
+      SafeArrayPutElement(array, &index, &V_DECIMAL(value.get()));
       break;
     default:
-      if (ReadsThroughValuePart(array_type)) SafeArrayPutElement(array, &index, ValuePart(value));
+      if (ReadsThroughValuePart(array_type)) SafeArrayPutElement(array, &index, ValuePart(*value.get()));
       break;
   }
-  VariantClear(&value);
 }
 
 HRESULT SafeArrayToVariantList(const VARIANT& array_value, VariantList& list,

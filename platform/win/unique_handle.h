@@ -1,56 +1,29 @@
 // Move-only owners of the platform's handles, one alias per kind.
 #pragma once
 
+#include "platform/unique_resource.h"
 #include "platform/wintypes.h"
-
-#include <utility>
 
 namespace quorvel {
 
-// Close is the handle's close function. reset() and the destructor keep the
-// thread's last-error code as it was, so code that reads GetLastError after a
-// cleanup still sees the real cause.
-template <typename H, auto Close, H Invalid = H{}>
-class UniqueHandle {
- public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(H h) : h_(h) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  H get() const { return h_; }
-  explicit operator bool() const { return h_ != Invalid; }
-  [[nodiscard]] H release() { return std::exchange(h_, Invalid); }
-  void reset(H h = Invalid) {
-    H old = std::exchange(h_, h);
-    if (old != Invalid) {
-      const DWORD saved = ::GetLastError();
-      Close(old);
-      ::SetLastError(saved);
-    }
-  }
-  // Frees what is held, then hands out the address for an out parameter.
-  H* put() {
-    reset();
-    return &h_;
-  }
-
- private:
-  H h_ = Invalid;
-};
-
 namespace detail {
+// Code that reads GetLastError after a cleanup must still see the real cause, so
+// closing a handle keeps the thread's last-error code as it was.
+template <typename H, auto Close>
+void CloseKeepingLastError(H h) {
+  const DWORD saved = ::GetLastError();
+  Close(h);
+  ::SetLastError(saved);
+}
+
 inline void CloseGlobal(HGLOBAL h) { ::GlobalFree(h); }
 inline void CloseLocal(HLOCAL h) { ::LocalFree(h); }
 inline void CloseWindow(HWND h) { ::DestroyWindow(h); }
 inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
 }  // namespace detail
+
+template <typename H, auto Close, H Invalid = H{}>
+using UniqueHandle = UniqueResource<H, detail::CloseKeepingLastError<H, Close>, Invalid>;
 
 using UniqueHGlobal = UniqueHandle<HGLOBAL, detail::CloseGlobal>;
 using UniqueHLocal = UniqueHandle<HLOCAL, detail::CloseLocal>;

@@ -1,5 +1,5 @@
 // A made-up directory and a scripted page extension around real hosts, for tests
-// that show sheets under Wine.
+// that show sheets under Wine; and the bytes of a block the host hands out.
 #pragma once
 
 #include "platform/win/com_ptr.h"
@@ -9,7 +9,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
 namespace quorvel {
+
+// Every byte GlobalSize reports, which may round up past the rendering.
+inline std::vector<std::uint8_t> BlockBytes(HGLOBAL block) {
+  std::vector<std::uint8_t> out(::GlobalSize(block));
+  if (const void* p = ::GlobalLock(block)) {
+    std::memcpy(out.data(), p, out.size());
+    ::GlobalUnlock(block);
+  }
+  return out;
+}
 
 class SheetTest : public testing::Test {
  protected:

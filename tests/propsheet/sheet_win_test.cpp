@@ -59,9 +59,12 @@ TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
     FakeADs object(r.name, L"group", path);
     object.nameResult = r.nameResult;
     directory_.Add(path, &object);
-    extensions_.Expect(Pages(2));
     {
       const auto host = NewHost();
+      HWND hiddenWhileUp = nullptr;
+      ExtensionScript script = Pages(2);
+      script.whileUp = [&](const SheetView&) { hiddenWhileUp = host->HiddenWindow(); };
+      extensions_.Expect(std::move(script));
       ASSERT_EQ(host->SetObject(path.c_str()), S_OK);
       EXPECT_EQ(directory_.opened().back(), path);
       EXPECT_EQ(object.refs().outstanding(), 1);  // the host's own
@@ -79,7 +82,7 @@ TEST_F(SheetTest, BindsThroughTheProviderAndCaptionsTheSheetByName) {
       EXPECT_EQ(ext.cfgResult, S_OK);
       EXPECT_NE(ext.cfgHidden, nullptr);
       EXPECT_EQ(ext.cfgParentSheet, ext.cfgHidden);
-      EXPECT_EQ(host->HiddenWindow(), ext.cfgHidden);
+      EXPECT_EQ(hiddenWhileUp, ext.cfgHidden);
       EXPECT_FALSE(::IsWindow(ext.cfgHidden));
       // The sheet took the pages over and destroyed each once.
       for (const auto& page : ext.pages) {
@@ -119,9 +122,11 @@ TEST_F(SheetTest, FailedBindEndsWithThePlatformsResultAndHoldsNothing) {
     ASSERT_LT(platform, 0);
     const auto host = NewHost();
     EXPECT_EQ(host->SetObject(r.path), platform);
+    ::UnregisterClassW(CADObjectPropertyWnd::kWindowClassName, ::GetModuleHandleW(nullptr));
     host->Run();
     EXPECT_EQ(host->ChangedFlag(), 0);
-    EXPECT_EQ(host->HiddenWindow(), nullptr);
+    WNDCLASSW cls{};  // no window made: only making one registers its class
+    EXPECT_FALSE(::GetClassInfoW(::GetModuleHandleW(nullptr), CADObjectPropertyWnd::kWindowClassName, &cls));
   }
   EXPECT_TRUE(extensions_.created().empty());
   EXPECT_EQ(notADs.refs().outstanding(), 0);
@@ -207,14 +212,6 @@ TEST_F(SheetTest, NoSheetWithoutPagesAndUnshownPagesDestroyedOnce) {
   EXPECT_EQ(sales_.refs().outstanding(), 0);
 }
 
-std::vector<std::uint8_t> Read(HGLOBAL block) {
-  std::vector<std::uint8_t> out(::GlobalSize(block));
-  const void* p = ::GlobalLock(block);
-  if (p) std::memcpy(out.data(), p, out.size());
-  ::GlobalUnlock(block);
-  return out;
-}
-
 TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
   // An ADsPath of 20 code units and the class user: 36 + 42 + 10 bytes.
   FakeADs user(L"CN=a", L"user", L"LDAP://CN=a,DC=bcdef");
@@ -235,7 +232,7 @@ TEST_F(SheetTest, ObjectNamesBlockFromTheBoundObject) {
   const std::wstring_view cls = L"user";
   for (std::size_t i = 0; i < cls.size(); ++i) expected[78 + 2 * i] = static_cast<std::uint8_t>(cls[i]);
   // GlobalSize may round up; the block's first 88 bytes are the rendering.
-  std::vector<std::uint8_t> got = Read(medium.hGlobal);
+  std::vector<std::uint8_t> got = BlockBytes(medium.hGlobal);
   ASSERT_GE(got.size(), 88u);
   got.resize(88);
   EXPECT_EQ(test::HexDump(got), test::HexDump(expected));
