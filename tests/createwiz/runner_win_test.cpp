@@ -309,12 +309,5 @@ TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
   }
 }
 
-TEST(RunnerStart, ThreadCreationFailureGivesTheLastErrorAsHresult) {
-  g_startError = 5;
-  EXPECT_EQ(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L""), static_cast<HRESULT>(0x80070005));
-  g_startError = 0;
-  EXPECT_EQ(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L""), S_OK);
-}
-
 }  // namespace
 }  // namespace quorvel
