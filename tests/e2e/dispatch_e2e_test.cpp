@@ -56,26 +56,6 @@ class QuorvelExit : public testing::Test {
   void SetUp() override { ASSERT_FALSE(QuorvelExe().empty()) << "QUORVEL_EXE is not set"; }
 };
 
-// Each reading of a tail is the dispatcher's table's (tests/app); here each status
-// once through the process, and that nothing else shows a window for a switch.
-TEST_F(QuorvelExit, RoadsWithoutADirectory) {
-  struct Case {
-    int line;
-    std::wstring tail;
-    DWORD status;
-  };
-  const std::vector<Case> cases = {
-      {__LINE__, L"", 0},
-      {__LINE__, L"/help", 0},
-      {__LINE__, L"/adproppage:", 0},
-      {__LINE__, L"/adcreateobjwiz:", 87},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "row at line " << c.line);
-    EXPECT_EQ(RunQuorvel(c.tail), c.status);
-  }
-}
-
 TEST_F(QuorvelExit, FailedBindEndsWithThePlatformsHresult) {
   // Two paths whose binds fail differently with no directory behind them: no provider
   // claims the first prefix, the LDAP provider refuses the second path's form.
