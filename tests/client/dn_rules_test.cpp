@@ -14,7 +14,6 @@ TEST(DnRules, NameAPersonReadsPathAndContainer) {
     int line;
     std::u16string dn, display, path, container;  // container: the object's, not a unit
   } rows[] = {
-      {__LINE__, u"CN=Sales Team,OU=Staff,DC=x", u"Sales Team", u"CN=Sales Team,OU=Staff,DC=x", u"OU=Staff,DC=x"},
       {__LINE__, u"CN=Park\\, Dana,OU=Staff", u"Park, Dana", u"CN=Park\\, Dana,OU=Staff", u"OU=Staff"},
       // The unit's own "/" is written "\/" on a path; an escaped one stays as it is.
       {__LINE__, u"CN=Team,OU=Sales/Marketing,DC=x", u"Team", u"CN=Team,OU=Sales\\/Marketing,DC=x",
@@ -47,9 +46,8 @@ TEST(DnRules, SameDnFoldsTheLettersOfLatinGreekAndCyrillic) {
       {__LINE__, u"CN=Sales Team,OU=Staff", u"CN=Sales Team,OU=Sales/Marketing", false},
       {__LINE__, u"CN=Ann", u"CN=Ann ", false},
       {__LINE__, u"CN=Ærø ÿ", u"CN=ÆRØ Ÿ", true},
-      {__LINE__, u"CN=Łódź Ĺ Žž", u"CN=ŁÓDŹ ĺ žŽ", true},
+      {__LINE__, u"CN=Łódź Ĺ Žž Ś", u"CN=ŁÓDŹ ĺ žŽ ś", true},
       {__LINE__, u"CN=Σοφία άόώ", u"CN=ΣΟΦΊΑ ΆΌΏ", true},
-      {__LINE__, u"CN=Ωμέγα ω", u"CN=Ωμέγα Ω", true},
       {__LINE__, u"CN=Пётр ё", u"CN=ПЁТР Ё", true},
       {__LINE__, u"CN=÷ ß", u"CN=× ß", false},
       {__LINE__, u"CN=ıi", u"CN=İI", false},  // the dotless and dotted I fold by language

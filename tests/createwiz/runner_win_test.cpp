@@ -94,24 +94,6 @@ TEST_F(RunnerTest, PrefixIsAddedEvenWhenPresentAndNoThirdFieldLeavesTheRunFormat
   EXPECT_EQ(Field(ClipboardBlock(test::RunFormat()), 0, 4), u"seed");
 }
 
-TEST_F(RunnerTest, NonSOkOutcomesReadNothingAndLeaveTheClipboard) {
-  for (const HRESULT outcome : {S_FALSE, static_cast<HRESULT>(0x80004002), E_FAIL}) {
-    SCOPED_TRACE(outcome);
-    g_outcome.result = outcome;
-    EXPECT_EQ(Run(), outcome);
-    EXPECT_TRUE(object_.reads.empty());
-    EXPECT_EQ(object_.refs, 1);  // released all the same
-    EXPECT_EQ(Field(ClipboardBlock(Format()), 0, 4), u"seed");
-    EXPECT_EQ(Field(ClipboardBlock(test::RunFormat()), 0, 4), u"seed");
-  }
-}
-
-TEST_F(RunnerTest, SOkWithoutAnObjectPublishesNothing) {
-  g_outcome.object = nullptr;
-  EXPECT_EQ(Run(), S_OK);
-  EXPECT_EQ(Field(ClipboardBlock(Format()), 0, 4), u"seed");
-}
-
 TEST_F(RunnerTest, OnlyTheThirdReadDecidesTheResultAndTheRecordIsPublished) {
   const HRESULT noAttribute = static_cast<HRESULT>(0x8000500D);
   object_.failures[L"sAMAccountName"] = noAttribute;
@@ -307,13 +289,6 @@ TEST(PublishRecord, ABlockTheClipboardDidNotTakeIsFreed) {
       }
     }
   }
-}
-
-TEST(RunnerStart, ThreadCreationFailureGivesTheLastErrorAsHresult) {
-  g_startError = 5;
-  EXPECT_EQ(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L""), static_cast<HRESULT>(0x80070005));
-  g_startError = 0;
-  EXPECT_EQ(RunCreateObjectWizardWith(FailToStart, L"CN=a", 0, L""), S_OK);
 }
 
 }  // namespace

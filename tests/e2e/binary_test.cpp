@@ -100,21 +100,6 @@ class PeImage {
   std::vector<char> bytes_;
 };
 
-TEST(QuorvelBinary, IsA64BitGuiProgramWithAslrAndNx) {
-  const PeImage image(QuorvelExe());
-  ASSERT_TRUE(image.Valid());
-  const IMAGE_NT_HEADERS64* nt = image.Nt();
-  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
-  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-  const WORD flags = nt->OptionalHeader.DllCharacteristics;
-  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
-  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA);
-  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
-  // ASLR needs the relocations to be kept.
-  EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
-}
-
 // Imported DLLs are looked for in the system folder only: a DLL of the same name
 // beside the program or in the current folder is never loaded.
 TEST(QuorvelBinary, DependentLoadFlagLimitsImportsToTheSystemFolder) {
@@ -138,14 +123,9 @@ void ExpectOnlyPlatformDlls(const PeImage& image) {
   }
 }
 
-TEST(QuorvelBinary, ImportsOnlyThePlatformsDlls) {
-  const PeImage image(QuorvelExe());
-  ASSERT_TRUE(image.Valid());
-  ExpectOnlyPlatformDlls(image);
-}
-
-// The console's x86 build and the client's DLL are checked here even where Wine cannot run them.
-TEST(ConsoleBinary, BothBitnessesHaveAslrAndNxAndPlatformDllsOnly) {
+// quorvel.exe, and the console's x86 build and the client's DLLs, checked here even
+// where Wine cannot run them.
+TEST(Binaries, GuiProgramsAndDllsOfTheirBitnessWithAslrAndNxAndPlatformDllsOnly) {
   struct Row {
     int line;
     const wchar_t* variable;
@@ -153,6 +133,7 @@ TEST(ConsoleBinary, BothBitnessesHaveAslrAndNxAndPlatformDllsOnly) {
     bool highEntropy, dll;
   };
   const Row rows[] = {
+      {__LINE__, L"QUORVEL_EXE", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true, false},
       {__LINE__, L"QUORVEL_CONSOLE_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false, false},
       {__LINE__, L"QUORVEL_CONSOLE_X64", IMAGE_FILE_MACHINE_AMD64, IMAGE_NT_OPTIONAL_HDR64_MAGIC, true, false},
       {__LINE__, L"QUORVEL_CLIENT_DLL_X86", IMAGE_FILE_MACHINE_I386, IMAGE_NT_OPTIONAL_HDR32_MAGIC, false, true},
@@ -175,6 +156,7 @@ TEST(ConsoleBinary, BothBitnessesHaveAslrAndNxAndPlatformDllsOnly) {
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
     EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
     EXPECT_EQ((flags & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA) != 0, row.highEntropy);
+    // ASLR needs the relocations to be kept.
     EXPECT_FALSE(nt->FileHeader.Characteristics & IMAGE_FILE_RELOCS_STRIPPED);
     ExpectOnlyPlatformDlls(image);
   }

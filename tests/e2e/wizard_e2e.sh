@@ -115,7 +115,6 @@ check_name_taken() {
 check_unknown_type() { expect_seed unknown-type; }
 check_no_container() { expect_seed no-container; }
 check_not_registered() { expect_seed not-registered; }
-check_malformed() { expect_seed malformed; }
 
 wizard user 0x00000000 "/adcreateobjwiz:$staff|0" drive_user "quorvel_dsadmin quorvel_adsldp"
 wizard cancel 0x00000001 "/adcreateobjwiz:$staff|0" drive_cancel "quorvel_dsadmin quorvel_adsldp"
@@ -125,7 +124,6 @@ wizard name-taken 0x80071392 "/adcreateobjwiz:$staff|0" drive_name_taken "quorve
 # Type 3 reaches the wizard as an empty class name, which its Initialize refuses.
 wizard unknown-type 0x80070057 "/adcreateobjwiz:$staff|3" no_wizard "quorvel_dsadmin quorvel_adsldp"
 wizard no-container 0x80072030 "/adcreateobjwiz:OU=Nowhere,DC=example,DC=com|0" no_wizard "quorvel_adsldp"
-wizard malformed 0x00000057 "/adcreateobjwiz:$staff" no_wizard ""
 unregistered=1
 register_standins --without wizard
 wizard not-registered 0x80004002 "/adcreateobjwiz:$staff|0" no_wizard "quorvel_adsldp"
@@ -188,8 +186,6 @@ wizard_client user client_user "Created 0x00000000" "CN=Cli User,$staff|Cli User
 wizard_client cancel client_cancel "Cancelled 0x00000001" "" "$staff" 0 --async
 wizard_client failed drive_name_taken "Failed 0x80071392" "" "$staff" 0 --x64 --async
 wizard_client refused no_wizard "Refused 0x80070057" "" "OU=a|b,$staff" 0
-# The sheet's switch in the container's name would show a sheet: refused before any start.
-wizard_client switch no_wizard "Refused 0x80070057" "" "OU=a/adproppage:LDAP://CN=Sales Team,$staff" 0
 # The record of the run before stays, and another program holds the clipboard while
 # quorvel.exe publishes (let go once it has ended): names unknown, not the old ones.
 wizard_client held client_held "CreatedNamesUnknown 0x00000000" "" "$staff" 1 --async --hold "$holder"

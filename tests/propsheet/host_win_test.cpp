@@ -251,17 +251,12 @@ TEST_F(SecPageVersion, RoadsOfAdaptSecPageInfo) {
 TEST_F(SecPageVersion, Windows50GetsANewBlock) {
   Report(TRUE, VER_PLATFORM_WIN32_NT, 5, 0);
   // The 5.0 layout's fixed part alone: offsetTitle and DSOBJECTNAMES, no window handle.
+  // What it holds: SecondarySheetTest.AdaptedBlockForWindows50HoldsTheReceivedBytesEightOn.
   HLOCAL received = Block(40);
-  Bytes expected(48, 0);
-  std::memcpy(expected.data() + 8, received, 40);
   HLOCAL out = nullptr;
   ASSERT_EQ(AdaptSecPageInfo(received, &out), S_OK);
   ASSERT_NE(out, received);
-  ASSERT_EQ(::LocalSize(out), 48u);
-  expected[8] += 8;  // offsetTitle: the received first 32 bits (0x03020100) plus 8
-  Bytes got(48);
-  std::memcpy(got.data(), out, 48);
-  EXPECT_EQ(test::HexDump(got), test::HexDump(expected));
+  EXPECT_EQ(::LocalSize(out), 48u);
   ::LocalFree(out);
 
   // Too short to hold the fixed part: refused, the block left to the caller.
