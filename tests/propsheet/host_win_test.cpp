@@ -17,8 +17,6 @@
 namespace quorvel {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
 class Host : public testing::Test {
  protected:
   Host() : host_(new CADObjectPropertyWnd(::GetModuleHandleW(nullptr), ::GetDesktopWindow())) {}
