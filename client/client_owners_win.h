@@ -46,8 +46,10 @@ class Unique {
 
   Type get() const noexcept { return value_; }
   [[nodiscard]] Type release() noexcept { return std::exchange(value_, nullptr); }
+  // Adopts `value`; handing back the value already held keeps it.
   void reset(Type value = nullptr) noexcept {
-    if (Type old = std::exchange(value_, Traits::Adopt(value))) KeepingLastError([old] { Traits::Free(old); });
+    const Type old = std::exchange(value_, Traits::Adopt(value));
+    if (old && old != value_) KeepingLastError([old] { Traits::Free(old); });
   }
   explicit operator bool() const noexcept { return value_ != nullptr; }
 
