@@ -28,8 +28,8 @@ HMODULE ClientModule() {
 locate::Record ReadRecord() {
   locate::Record record;
   HKEY key = nullptr;
-  const std::wstring name(locate::kInstallKey.begin(), locate::kInstallKey.end());
-  const std::wstring value(locate::kInstallValue.begin(), locate::kInstallValue.end());
+  const std::wstring name = Wide(locate::kInstallKey);
+  const std::wstring value = Wide(locate::kInstallValue);
   // The 64-bit view: a 32-bit process would otherwise read WOW6432Node, where the
   // installer of a 64-bit program writes nothing.
   LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key);
@@ -58,8 +58,7 @@ locate::Record ReadRecord() {
 locate::Probe Look(const locate::Candidate& candidate) {
   locate::Probe probe{candidate, true, 0, {}};
   // The very file a start would run, which under WoW64 is not the one this path reads.
-  const std::wstring path = NativeHelperPath({reinterpret_cast<const wchar_t*>(candidate.path.data()),
-                                              candidate.path.size()});
+  const std::wstring path = NativeHelperPath(Wide(candidate.path));
   const Handle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {

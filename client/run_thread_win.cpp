@@ -28,8 +28,9 @@ Handle StartHelper(Run::State& state, Outcome& outcome) {
   // The application name keeps the path from being searched for; the line is written to.
   if (!::CreateProcessW(state.helper.c_str(), state.line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                         &pi)) {
-    const DWORD error = ::GetLastError();
-    outcome = Make(Result::Error, LastErrorOfFailedCall(), rules::StartFailureReason(U16(state.helper), error));
+    const DWORD error = ::GetLastError();  // before the reason's allocations
+    outcome = Make(Result::Error, static_cast<HRESULT>(rules::HResultOfFailedCall(error)),
+                   rules::StartFailureReason(U16(state.helper), error));
     return Handle();
   }
   const Handle thread(pi.hThread);
