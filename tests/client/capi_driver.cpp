@@ -7,6 +7,7 @@
 // the build tree's (..\..\client\ from this program). Exit: 0, 1 when not located,
 // 2 usage, 3 the DLL or a function of it missing, 4 a call failed.
 #include "quorvel_client_c.h"
+#include "support/win/message_window.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -72,12 +73,7 @@ LRESULT CALLBACK WindowProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) 
 
 // Runs the job asynchronously, as a console's window does.
 HRESULT RunAsync(bool sheet, const wchar_t* helper, const wchar_t* argument, INT type, QUORVEL_OUTCOME& outcome) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = WindowProc;
-  wc.lpszClassName = L"qvcapi_driver";
-  ::RegisterClassW(&wc);
-  const HWND window =
-      ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  const HWND window = quorvel::test::MessageOnlyWindow(L"qvcapi_driver", WindowProc);
   QUORVEL_RUN run = nullptr;
   HRESULT hr = sheet ? api.startSheet(window, kDone, helper, argument, &run)
                      : api.startWizard(window, kDone, helper, argument, type, &run);

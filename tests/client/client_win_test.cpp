@@ -15,6 +15,7 @@
 static_assert(sizeof(&::CommandLineToArgvW) > 0, "<windows.h> without WIN32_LEAN_AND_MEAN declares it");
 
 #include "support/win/import_hook.h"
+#include "support/win/message_window.h"
 
 #include <gtest/gtest.h>
 
@@ -51,13 +52,7 @@ LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND MessageWindow() {
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = Record;
-  cls.lpszClassName = L"client_win_test";
-  ::RegisterClassW(&cls);
-  return ::CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-}
+HWND MessageWindow() { return quorvel::test::MessageOnlyWindow(L"client_win_test", Record); }
 
 TEST(ClientStart, AFailedStartLeavesTheRunEmpty) {
   const HWND window = MessageWindow();

@@ -2,6 +2,8 @@
 // busy: here inside GetClipboardData, which waits for the clipboard's owner (this
 // test) to render the run's format. The console must live on, and the DLL go once
 // the thread has ended.
+#include "support/win/message_window.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -58,12 +60,7 @@ TEST(ClientUnload, ASnapinUnloadedWhileItsRunIsBusyLeavesTheConsoleRunning) {
   ASSERT_FALSE(snapin.empty());
   // A helper that ends 0 after three seconds, having published nothing.
   ::SetEnvironmentVariableW(L"QVCLIENT_HELPER_SLEEP", L"3000");
-  WNDCLASSW cls{};
-  cls.lpfnWndProc = Owner;
-  cls.lpszClassName = L"client_unload_test";
-  ::RegisterClassW(&cls);
-  const HWND window =
-      ::CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  const HWND window = quorvel::test::MessageOnlyWindow(L"client_unload_test", Owner);
   ASSERT_NE(window, nullptr);
   const UINT format = ::RegisterClipboardFormatW(L"tarnwick.adcreateobjwiz.run");
 
