@@ -132,15 +132,17 @@ DWORD WINAPI Probe(void*) {
   return 0;
 }
 
-// Puts `bytes` under the registered format `name`; the clipboard is not emptied.
+// Puts `bytes` under the registered format `name`; the clipboard is not emptied. The
+// watching run opens the clipboard right after each change, the previous publication
+// included: a busy clipboard is tried again for about a second, as quorvel.exe does.
 void Publish(const wchar_t* name, const std::string& bytes) {
   HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes.size());
   std::memcpy(::GlobalLock(block), bytes.data(), bytes.size());
   ::GlobalUnlock(block);
-  if (::OpenClipboard(nullptr)) {
-    if (!::SetClipboardData(::RegisterClipboardFormatW(name), block)) ::GlobalFree(block);
-    ::CloseClipboard();
-  }
+  bool open = false;
+  for (int attempt = 0; attempt < 20 && !(open = ::OpenClipboard(nullptr)); ++attempt) ::Sleep(50);
+  if (!open || !::SetClipboardData(::RegisterClipboardFormatW(name), block)) ::GlobalFree(block);
+  if (open) ::CloseClipboard();
 }
 
 // A record of 680 bytes: the DN, the name and the account at their offsets, in UTF-16.
