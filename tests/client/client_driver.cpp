@@ -20,6 +20,7 @@
 // shows a message box "Another helper" until it is answered, QVCLIENT_HELPER_SLEEP a
 // number of milliseconds first.
 #include "quorvel_client.h"
+#include "support/win/message_window.h"
 
 #include <tlhelp32.h>
 
@@ -195,11 +196,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring_view helper = argv[i], argument = argv[i + 2];
   const auto type = static_cast<qc::ObjectType>(sheet ? 0 : std::wcstol(argv[i + 3], nullptr, 10));
 
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = WindowProc;
-  wc.lpszClassName = L"qvclient_driver";
-  ::RegisterClassW(&wc);
-  window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  window = quorvel::test::MessageOnlyWindow(L"qvclient_driver", WindowProc);
   HANDLE prober = probe ? ::CreateThread(nullptr, 0, Probe, nullptr, 0, nullptr) : nullptr;
   ::SetTimer(window, 3, 20, nullptr);
   qc::Outcome outcome;
